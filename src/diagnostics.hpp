@@ -1,0 +1,6 @@
+#pragma once
+
+// Writes one diagnostic line to standard error: "scanoutsnap: ", the formatted
+// text, and a newline, in a single write. Like fprintf, it leaves errno alone
+// unless the write itself fails.
+[[gnu::format(printf, 1, 2)]] void report(const char* format, ...);

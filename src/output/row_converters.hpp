@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// Turns one source row of width pixels into width × 3 bytes of red, green and
+// blue. Source pixels are little-endian words, read byte by byte, so the result
+// is the same on any host.
+using row_converter = void (*)(const std::uint8_t* source, std::uint8_t* rgb, std::uint32_t width);
+
+// XRGB8888 and ARGB8888: the top byte (X or alpha) is dropped.
+void convert_xrgb8888_row(const std::uint8_t* source, std::uint8_t* rgb, std::uint32_t width);
+
+// RGB565: each channel scaled to 0..255 with a truncating division
+// (value × 255 / maximum), so 16 of 31 gives 131 and 32 of 63 gives 129.
+void convert_rgb565_row(const std::uint8_t* source, std::uint8_t* rgb, std::uint32_t width);
