@@ -1,0 +1,68 @@
+#pragma once
+
+// A scripted stand-in for the kernel's DRM interface as the tool sees it: the
+// libdrm calls it makes, and mmap, munmap, close and ioctl on the dma-buf it
+// exports. Linked into a test binary in place of libdrm, or preloaded into the
+// real executable (the script then comes from the file named by
+// FAKE_KMS_SCRIPT, and events are appended to the file named by FAKE_KMS_LOG).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fake_kms {
+
+struct crtc {
+    std::uint32_t id = 0;
+    std::uint32_t buffer_id = 0;
+    bool readable = true;
+};
+
+struct plane {
+    std::uint32_t id = 0;
+    std::uint32_t crtc_id = 0;
+    std::uint32_t fb_id = 0;
+    bool readable = true;
+};
+
+struct framebuffer {
+    std::uint32_t id = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t pitch = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t pixel_format = 0;
+    std::uint64_t modifier = 0;
+    std::uint32_t handle = 1;
+};
+
+struct script {
+    int cap_errno = 0;  // drmGetCap(DRM_CAP_PRIME) fails with this errno when non-zero
+    std::uint64_t prime_cap = 3;
+    int resources_errno = 0;  // drmModeGetResources fails with this errno when non-zero
+    std::vector<crtc> crtcs;
+    int plane_resources_errno = 0;
+    std::vector<plane> planes;
+    std::optional<framebuffer> fb;  // drmModeGetFB2 of any other id fails with ENOENT
+    int export_errno = 0;
+    std::vector<std::uint8_t> buffer;  // the exported buffer object, its size included
+    int sync_errno = 0;                // DMA_BUF_IOCTL_SYNC fails with this errno when non-zero
+};
+
+// Replaces the script and forgets every event and record of an earlier one.
+void load(const script& s);
+
+// Parses the text form used for preloading; nullopt with a message on error.
+std::optional<script> parse(const std::string& text, std::string* error);
+
+// Everything the code under test did to the fake, in order, one line each.
+const std::vector<std::string>& events();
+
+// Records handed out and not yet freed, and descriptors still open.
+int live_records();
+bool device_open();
+bool dmabuf_open();
+bool mapping_live();
+
+}  // namespace fake_kms

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_kms.hpp"
+
+namespace fake_kms {
+
+// The one mapping of the exported buffer: the reservation is the mapped pages
+// plus one inaccessible page after them, so a read past the end faults.
+struct mapping_record {
+    void* start = nullptr;
+    std::size_t length = 0;
+    std::size_t reserved = 0;
+};
+
+struct state {
+    bool loaded = false;
+    script s;
+    std::vector<std::string> events;
+    std::set<const void*> live;  // libdrm records handed out and not yet freed
+    int device_fd = -1;          // learnt from the first drmGetCap call
+    int dmabuf_fd = -1;
+    mapping_record mapping;
+    int log_fd = -1;
+
+    void log(const std::string& event);
+};
+
+state& the_state();
+
+// The state, with the script loaded from the environment on first use.
+state& ensure_loaded();
+
+}  // namespace fake_kms
