@@ -1,0 +1,243 @@
+# Shared by tests/e2e/run.sh and scripts/screenshot-anywhere.sh (sourced, bash).
+# Everything here is parameterised by the guest architecture (e2e_arch_setup).
+# Needs: E2E_ROOT (the repository) set by the caller.
+
+e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
+e2e_die() {
+    printf '[e2e] ERROR: %s\n' "$*" >&2
+    exit 2
+}
+
+# e2e_arch_setup ARCH: x86_64 or aarch64.
+e2e_arch_setup() {
+    E2E_ARCH=$1
+    case "$E2E_ARCH" in
+    x86_64)
+        E2E_DEB_ARCH=amd64
+        E2E_QEMU=qemu-system-x86_64
+        E2E_QEMU_MACHINE=(-M pc -accel tcg -m 512)
+        E2E_CONSOLE=ttyS0
+        E2E_KERNEL_META=linux-image-amd64
+        E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
+        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake g++ pkg-config
+            libdrm-dev libpng-dev)
+        ;;
+    aarch64)
+        E2E_DEB_ARCH=arm64
+        E2E_QEMU=qemu-system-aarch64
+        E2E_QEMU_MACHINE=(-M virt -cpu cortex-a72 -accel tcg -m 1024)
+        E2E_CONSOLE=ttyAMA0
+        E2E_KERNEL_META=linux-image-arm64
+        E2E_MODULES=(virtio_pci virtio_blk virtio_gpu)
+        # The arm64 -dev packages go with their amd64 twins in one call, so that
+        # the versions match (multiarch).
+        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils cmake g++ pkg-config
+            g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64)
+        ;;
+    *) e2e_die "unknown --arch '$E2E_ARCH' (x86_64 or aarch64)" ;;
+    esac
+}
+
+# e2e_install_packages: apt-get the packages of the arch (only when some are
+# missing; apt-get update first).
+e2e_install_packages() {
+    if [ "$E2E_DEB_ARCH" != amd64 ] && ! dpkg --print-foreign-architectures | grep -qx "$E2E_DEB_ARCH"; then
+        e2e_log "dpkg --add-architecture $E2E_DEB_ARCH"
+        dpkg --add-architecture "$E2E_DEB_ARCH"
+        E2E_FORCE_UPDATE=1
+    fi
+    local missing=() p
+    for p in "${E2E_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    if [ ${#missing[@]} -eq 0 ] && [ -z "${E2E_FORCE_UPDATE:-}" ]; then
+        e2e_log "packages present: ${E2E_PACKAGES[*]}"
+        return 0
+    fi
+    e2e_log "apt-get update"
+    apt-get update -qq || e2e_die "apt-get update failed"
+    if [ ${#missing[@]} -gt 0 ]; then
+        e2e_log "apt-get install --no-install-recommends ${missing[*]}"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null || e2e_die "apt-get install failed: ${missing[*]}"
+    fi
+    E2E_UPDATED=1
+}
+
+# e2e_apt_download DIR PACKAGE: apt-get download into DIR (prints the file).
+e2e_apt_download() {
+    local dir=$1 pkg=$2 f
+    (cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg" >/dev/null 2>&1) || {
+        # The package lists may be stale or missing on a fresh machine.
+        [ -n "${E2E_UPDATED:-}" ] || apt-get update -qq
+        E2E_UPDATED=1
+        (cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg" >/dev/null) ||
+            e2e_die "apt-get download $pkg failed"
+    }
+    f=$(ls -t "$dir"/"${pkg%%:*}"_*.deb 2>/dev/null | head -n1)
+    [ -n "$f" ] || e2e_die "apt-get download $pkg left no .deb in $dir"
+    echo "$f"
+}
+
+# e2e_fetch_kernel CACHEDIR: Debian's kernel for the arch, downloaded and
+# unpacked (not installed). Sets E2E_KERNEL, E2E_KVER, E2E_KROOT.
+e2e_fetch_kernel() {
+    local cache=$1/kernel-$E2E_DEB_ARCH pkg deb
+    mkdir -p "$cache"
+    pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')
+    if [ -z "$pkg" ]; then
+        [ -n "${E2E_UPDATED:-}" ] || apt-get update -qq
+        E2E_UPDATED=1
+        pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
+            awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')
+    fi
+    [ -n "$pkg" ] || e2e_die "cannot find the kernel package behind $E2E_KERNEL_META:$E2E_DEB_ARCH"
+    E2E_KROOT=$cache/$pkg
+    if [ ! -e "$E2E_KROOT/.unpacked" ]; then
+        e2e_log "fetching $pkg ($E2E_DEB_ARCH) with apt-get download"
+        rm -rf "$E2E_KROOT" "$cache"/*.deb
+        deb=$(e2e_apt_download "$cache" "$pkg:$E2E_DEB_ARCH")
+        dpkg-deb -x "$deb" "$E2E_KROOT" || e2e_die "dpkg-deb -x $deb failed"
+        rm -f "$deb"
+        E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
+        depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
+        touch "$E2E_KROOT/.unpacked"
+    fi
+    E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
+    E2E_KERNEL=$(ls "$E2E_KROOT"/boot/vmlinuz-* | head -n1)
+    [ -f "$E2E_KERNEL" ] || e2e_die "no vmlinuz in $E2E_KROOT/boot"
+    e2e_log "kernel $pkg ($E2E_KVER): $E2E_KERNEL"
+}
+
+# e2e_fetch_busybox CACHEDIR: sets E2E_BUSYBOX to a static busybox for the arch.
+e2e_fetch_busybox() {
+    if [ "$E2E_DEB_ARCH" = amd64 ]; then
+        E2E_BUSYBOX=/bin/busybox
+        [ -x "$E2E_BUSYBOX" ] || e2e_die "no /bin/busybox (package busybox-static)"
+        return 0
+    fi
+    # busybox-static has no multiarch support: unpack the foreign one.
+    local cache=$1/busybox-$E2E_DEB_ARCH deb
+    E2E_BUSYBOX=$cache/root/bin/busybox
+    if [ ! -x "$E2E_BUSYBOX" ]; then
+        rm -rf "$cache"
+        mkdir -p "$cache"
+        deb=$(e2e_apt_download "$cache" "busybox-static:$E2E_DEB_ARCH")
+        dpkg-deb -x "$deb" "$cache/root" || e2e_die "dpkg-deb -x $deb failed"
+        rm -f "$deb"
+    fi
+    [ -x "$E2E_BUSYBOX" ] || e2e_die "no busybox in busybox-static:$E2E_DEB_ARCH"
+}
+
+# e2e_shared_libs BINARY: the shared objects BINARY needs (absolute paths),
+# the program interpreter included.
+e2e_shared_libs() {
+    local bin=$1
+    if [ "$E2E_ARCH" = x86_64 ]; then
+        ldd "$bin" | awk '/=> \// { print $3 } /^[ \t]*\/[^ ]+ \(0x/ { print $1 }'
+        return 0
+    fi
+    # ldd cannot read foreign binaries: follow DT_NEEDED with readelf.
+    local libdirs=(/usr/lib/aarch64-linux-gnu /lib/aarch64-linux-gnu /usr/aarch64-linux-gnu/lib)
+    local todo=("$bin") seen=" " f n d found
+    readelf -l "$bin" | sed -n 's/.*Requesting program interpreter: \(.*\)]/\1/p'
+    while [ ${#todo[@]} -gt 0 ]; do
+        f=${todo[0]}
+        todo=("${todo[@]:1}")
+        for n in $(readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+            case "$seen" in *" $n "*) continue ;; esac
+            seen="$seen$n "
+            found=
+            for d in "${libdirs[@]}"; do
+                if [ -e "$d/$n" ]; then
+                    found=$d/$n
+                    break
+                fi
+            done
+            [ -n "$found" ] || e2e_die "$bin needs $n, not found in ${libdirs[*]}"
+            echo "$found"
+            todo+=("$found")
+        done
+    done
+}
+
+# e2e_build_initramfs OUT INIT BINARY...: a gzip'ed newc cpio with busybox,
+# the DRM modules and their dependencies, the binaries (to /usr/local/bin)
+# with their shared libraries, and INIT as /init.
+e2e_build_initramfs() {
+    local out=$1 init=$2
+    shift 2
+    local stage=$out.d m b l
+    rm -rf "$stage"
+    mkdir -p "$stage"/{bin,dev,proc,sys,tmp,etc/e2e,usr/local/bin,lib/modules}
+    cp "$E2E_BUSYBOX" "$stage/bin/busybox"
+    ln -s busybox "$stage/bin/sh"
+    cp "$init" "$stage/init"
+    chmod 755 "$stage/init"
+    # The modules in load order, each once.
+    : >"$stage/etc/e2e/modules"
+    modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "${E2E_MODULES[@]}" |
+        awk '$1 == "insmod" && !seen[$2]++ { print $2 }' |
+        while read -r m; do
+            local rel=${m#"$E2E_KROOT"}
+            mkdir -p "$stage$(dirname "$rel")"
+            cp "$m" "$stage$rel"
+            echo "$rel" >>"$stage/etc/e2e/modules"
+        done
+    [ -s "$stage/etc/e2e/modules" ] || e2e_die "no modules found for ${E2E_MODULES[*]}"
+    for b in "$@"; do
+        cp "$b" "$stage/usr/local/bin/"
+        for l in $(e2e_shared_libs "$b"); do
+            mkdir -p "$stage$(dirname "$l")"
+            cp -L "$l" "$stage$l"
+        done
+    done
+    (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet | gzip -1 >"$out") ||
+        e2e_die "cpio failed"
+    rm -rf "$stage"
+}
+
+# e2e_boot NAME BOOT TIMEOUT INITRD WORKDIR QEMU-DEVICE-ARG...: boots the guest
+# with e2e.boot=BOOT and a raw result disk; unpacks the results into
+# WORKDIR/NAME.results. Returns 0 when the guest finished and sent results.
+e2e_boot() {
+    local name=$1 boot=$2 limit=$3 initrd=$4 work=$5
+    shift 5
+    local img=$work/$name.img serial=$work/$name.serial res=$work/$name.results rc t0
+    rm -rf "$img" "$res"
+    mkdir -p "$res"
+    truncate -s 64M "$img"
+    t0=$(date +%s)
+    set +e
+    timeout -k 5 "$limit" "$E2E_QEMU" "${E2E_QEMU_MACHINE[@]}" -nodefaults -vga none -display none \
+        -no-reboot -kernel "$E2E_KERNEL" -initrd "$initrd" \
+        -append "console=$E2E_CONSOLE panic=-1 vt.global_cursor_default=0 consoleblank=0 loglevel=4 e2e.boot=$boot" \
+        -serial "file:$serial" \
+        -drive "file=$img,format=raw,if=none,id=results" -device virtio-blk-pci,drive=results \
+        "$@" </dev/null >"$work/$name.qemu.log" 2>&1
+    rc=$?
+    set -e
+    E2E_BOOT_SECONDS=$(($(date +%s) - t0))
+    tar -xf "$img" -C "$res" 2>/dev/null || true
+    rm -f "$img"
+    if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+        E2E_BOOT_ERROR="timed out after ${limit}s"
+    elif [ $rc -ne 0 ]; then
+        E2E_BOOT_ERROR="QEMU exited with status $rc: $(tail -n 3 "$work/$name.qemu.log" | tr '\n' ' ')"
+    elif [ ! -e "$res/done" ]; then
+        E2E_BOOT_ERROR="no results came back"
+    else
+        E2E_BOOT_ERROR=
+    fi
+    if ! grep -q E2E-GUEST-UP "$serial" 2>/dev/null; then
+        E2E_BOOT_ERROR="the guest did not come up (${E2E_BOOT_ERROR:-no init}); serial log $serial"
+    fi
+    if [ -n "$E2E_BOOT_ERROR" ]; then
+        e2e_log "boot $name: $E2E_BOOT_ERROR; last serial lines:"
+        tail -n 15 "$serial" 2>/dev/null | sed 's/^/    | /' >&2
+        return 1
+    fi
+    return 0
+}

@@ -1,0 +1,328 @@
+// scanoutsnap-e2e-pngcmp: host-side checker of the end-to-end suite. Decodes a
+// PNG with libpng and compares it with a framebuffer dump (see
+// tests/e2e/scene/scene.cpp for the dump format), pixel for pixel.
+//
+//   pngcmp compare PNG DUMP
+//       The PNG must be 8-bit RGB, not interlaced, with only IHDR, IDAT and
+//       IEND chunks, of the dump's size, and every pixel must equal the dump's
+//       pixel converted as the specification says: XRGB8888/ARGB8888 take
+//       bits 16-23, 8-15, 0-7 (the top byte dropped); RGB565 takes r5*255/31,
+//       g6*255/63, b5*255/31 with truncating integer division.
+//   pngcmp at PNG X Y R G B [X Y R G B ...]
+//       The PNG's pixel at (X, Y) must be exactly (R, G, B).
+//   pngcmp differ PNG DUMP
+//       Succeeds when the PNG does NOT show the dump's picture (for the
+//       picture that must not be captured).
+//   pngcmp info PNG
+//       Prints "WIDTHxHEIGHT depth=D color=C interlace=I chunks=..." .
+// Exit status: 0 = check holds, 1 = check fails, 2 = unreadable input.
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct image {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int depth = 0;
+    int color = 0;
+    int interlace = 0;
+    std::string chunks; // comma-separated chunk types in file order, runs collapsed
+    std::vector<uint8_t> rgb; // width * height * 3 when color == RGB and depth == 8
+};
+
+bool read_file(const char* path, std::vector<uint8_t>& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+std::string chunk_list(const std::vector<uint8_t>& data) {
+    std::string list;
+    std::string last;
+    size_t pos = 8;
+    while (pos + 8 <= data.size()) {
+        const uint32_t len = (uint32_t{data[pos]} << 24) | (uint32_t{data[pos + 1]} << 16) |
+                             (uint32_t{data[pos + 2]} << 8) | data[pos + 3];
+        const std::string type(reinterpret_cast<const char*>(&data[pos + 4]), 4);
+        if (type != last) {
+            list += (list.empty() ? "" : ",") + type;
+            last = type;
+        }
+        pos += 12u + len;
+    }
+    return list;
+}
+
+struct reader_state {
+    const std::vector<uint8_t>* data;
+    size_t pos;
+};
+
+void read_cb(png_structp png, png_bytep out, png_size_t n) {
+    auto* st = static_cast<reader_state*>(png_get_io_ptr(png));
+    if (st->pos + n > st->data->size()) {
+        png_error(png, "truncated PNG");
+    }
+    std::memcpy(out, st->data->data() + st->pos, n);
+    st->pos += n;
+}
+
+bool load_png(const char* path, image& img) {
+    std::vector<uint8_t> data;
+    if (!read_file(path, data)) {
+        std::fprintf(stderr, "pngcmp: cannot read %s\n", path);
+        return false;
+    }
+    if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) {
+        std::fprintf(stderr, "pngcmp: %s is not a PNG (%zu bytes)\n", path, data.size());
+        return false;
+    }
+    img.chunks = chunk_list(data);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        std::fprintf(stderr, "pngcmp: libpng set-up failed\n");
+        return false;
+    }
+    reader_state st{&data, 0};
+    std::vector<png_bytep> rows;
+    if (setjmp(png_jmpbuf(png))) {
+        std::fprintf(stderr, "pngcmp: libpng could not decode %s\n", path);
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &st, read_cb);
+    png_read_info(png, info);
+    img.width = png_get_image_width(png, info);
+    img.height = png_get_image_height(png, info);
+    img.depth = png_get_bit_depth(png, info);
+    img.color = png_get_color_type(png, info);
+    img.interlace = png_get_interlace_type(png, info);
+    if (img.depth == 8 && img.color == PNG_COLOR_TYPE_RGB &&
+        img.interlace == PNG_INTERLACE_NONE) {
+        img.rgb.resize(static_cast<size_t>(img.width) * img.height * 3u);
+        rows.resize(img.height);
+        for (uint32_t y = 0; y < img.height; ++y) {
+            rows[y] = img.rgb.data() + static_cast<size_t>(y) * img.width * 3u;
+        }
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+struct dump {
+    uint32_t fourcc = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+constexpr uint32_t fourcc_xrgb8888 = 0x34325258;
+constexpr uint32_t fourcc_argb8888 = 0x34325241;
+constexpr uint32_t fourcc_rgb565 = 0x36314752;
+
+bool load_dump(const char* path, dump& d) {
+    std::vector<uint8_t> data;
+    if (!read_file(path, data)) {
+        std::fprintf(stderr, "pngcmp: cannot read %s\n", path);
+        return false;
+    }
+    const auto nl = std::find(data.begin(), data.end(), '\n');
+    if (nl == data.end()) {
+        std::fprintf(stderr, "pngcmp: %s: no dump header\n", path);
+        return false;
+    }
+    const std::string header(data.begin(), nl);
+    char magic[16] = {};
+    if (std::sscanf(header.c_str(), "%15s %x %u %u", magic, &d.fourcc, &d.width, &d.height) != 4 ||
+        std::strcmp(magic, "SCNDUMP1") != 0) {
+        std::fprintf(stderr, "pngcmp: %s: bad dump header\n", path);
+        return false;
+    }
+    d.pixels.assign(nl + 1, data.end());
+    unsigned bpp = 0;
+    if (d.fourcc == fourcc_xrgb8888 || d.fourcc == fourcc_argb8888) {
+        bpp = 4;
+    } else if (d.fourcc == fourcc_rgb565) {
+        bpp = 2;
+    } else {
+        std::fprintf(stderr, "pngcmp: %s: format 0x%08x has no defined conversion\n", path,
+                     d.fourcc);
+        return false;
+    }
+    if (d.pixels.size() != static_cast<size_t>(d.width) * d.height * bpp) {
+        std::fprintf(stderr, "pngcmp: %s: %zu pixel bytes, expected %zu\n", path, d.pixels.size(),
+                     static_cast<size_t>(d.width) * d.height * bpp);
+        return false;
+    }
+    return true;
+}
+
+// The expected RGB of dump pixel i, by the specification's conversion.
+void expected_rgb(const dump& d, size_t i, uint8_t out[3]) {
+    if (d.fourcc == fourcc_rgb565) {
+        const uint32_t p = d.pixels[2 * i] | (uint32_t{d.pixels[2 * i + 1]} << 8);
+        const uint32_t r5 = p >> 11;
+        const uint32_t g6 = (p >> 5) & 0x3F;
+        const uint32_t b5 = p & 0x1F;
+        out[0] = static_cast<uint8_t>(r5 * 255 / 31);
+        out[1] = static_cast<uint8_t>(g6 * 255 / 63);
+        out[2] = static_cast<uint8_t>(b5 * 255 / 31);
+    } else {
+        const uint8_t* w = &d.pixels[4 * i]; // little-endian word: B, G, R, X
+        out[0] = w[2];
+        out[1] = w[1];
+        out[2] = w[0];
+    }
+}
+
+bool check_format(const char* path, const image& img) {
+    bool ok = true;
+    if (img.depth != 8 || img.color != PNG_COLOR_TYPE_RGB || img.interlace != PNG_INTERLACE_NONE) {
+        std::printf("%s: depth %d colour type %d interlace %d, want 8-bit RGB (2), not "
+                    "interlaced\n",
+                    path, img.depth, img.color, img.interlace);
+        ok = false;
+    }
+    if (img.chunks != "IHDR,IDAT,IEND") {
+        std::printf("%s: chunks %s, want IHDR,IDAT,IEND\n", path, img.chunks.c_str());
+        ok = false;
+    }
+    return ok;
+}
+
+// Number of differing pixels; prints the first few.
+long count_differences(const image& img, const dump& d, bool verbose) {
+    long bad = 0;
+    for (uint32_t y = 0; y < d.height; ++y) {
+        for (uint32_t x = 0; x < d.width; ++x) {
+            const size_t i = static_cast<size_t>(y) * d.width + x;
+            uint8_t want[3];
+            expected_rgb(d, i, want);
+            const uint8_t* got = &img.rgb[3 * i];
+            if (std::memcmp(got, want, 3) != 0) {
+                if (verbose && bad < 5) {
+                    std::printf("  pixel (%u,%u): got (%u,%u,%u), want (%u,%u,%u)\n", x, y, got[0],
+                                got[1], got[2], want[0], want[1], want[2]);
+                }
+                ++bad;
+            }
+        }
+    }
+    return bad;
+}
+
+int cmd_compare(const char* png_path, const char* dump_path, bool want_equal) {
+    image img;
+    dump d;
+    if (!load_png(png_path, img) || !load_dump(dump_path, d)) {
+        return 2;
+    }
+    if (!check_format(png_path, img)) {
+        return 1;
+    }
+    if (img.width != d.width || img.height != d.height) {
+        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, dump_path,
+                    d.width, d.height);
+        return want_equal ? 1 : 0;
+    }
+    const long bad = count_differences(img, d, want_equal);
+    if (want_equal) {
+        if (bad != 0) {
+            std::printf("%s: %ld of %u pixels differ from %s\n", png_path, bad,
+                        d.width * d.height, dump_path);
+            return 1;
+        }
+        return 0;
+    }
+    if (bad == 0) {
+        std::printf("%s shows the picture of %s, which it must not\n", png_path, dump_path);
+        return 1;
+    }
+    return 0;
+}
+
+int cmd_at(int argc, char** argv) {
+    image img;
+    if (!load_png(argv[0], img)) {
+        return 2;
+    }
+    if (!check_format(argv[0], img)) {
+        return 1;
+    }
+    int rc = 0;
+    for (int i = 1; i + 4 < argc; i += 5) {
+        const auto x = static_cast<uint32_t>(std::strtoul(argv[i], nullptr, 10));
+        const auto y = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        const unsigned want[3] = {static_cast<unsigned>(std::strtoul(argv[i + 2], nullptr, 10)),
+                                  static_cast<unsigned>(std::strtoul(argv[i + 3], nullptr, 10)),
+                                  static_cast<unsigned>(std::strtoul(argv[i + 4], nullptr, 10))};
+        if (x >= img.width || y >= img.height) {
+            std::printf("%s: (%u,%u) outside %ux%u\n", argv[0], x, y, img.width, img.height);
+            rc = 1;
+            continue;
+        }
+        const uint8_t* got = &img.rgb[(static_cast<size_t>(y) * img.width + x) * 3u];
+        if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2]) {
+            std::printf("%s: pixel (%u,%u) is (%u,%u,%u), want (%u,%u,%u)\n", argv[0], x, y,
+                        got[0], got[1], got[2], want[0], want[1], want[2]);
+            rc = 1;
+        }
+    }
+    return rc;
+}
+
+int cmd_info(const char* path) {
+    image img;
+    if (!load_png(path, img)) {
+        return 2;
+    }
+    std::printf("%ux%u depth=%d color=%d interlace=%d chunks=%s\n", img.width, img.height,
+                img.depth, img.color, img.interlace, img.chunks.c_str());
+    return 0;
+}
+
+int usage() {
+    std::fputs("usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
+               "info PNG\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        return usage();
+    }
+    const std::string cmd = argv[1];
+    if (cmd == "compare" && argc == 4) {
+        return cmd_compare(argv[2], argv[3], true);
+    }
+    if (cmd == "differ" && argc == 4) {
+        return cmd_compare(argv[2], argv[3], false);
+    }
+    if (cmd == "at" && argc >= 8 && (argc - 3) % 5 == 0) {
+        return cmd_at(argc - 2, argv + 2);
+    }
+    if (cmd == "info" && argc == 3) {
+        return cmd_info(argv[2]);
+    }
+    return usage();
+}

@@ -1,0 +1,761 @@
+// scanoutsnap-e2e-scene: the end-to-end suite's own DRM helper, run inside the
+// QEMU guest next to the real scanoutsnap binary. It never shares code with the
+// tool, so that what it reports is an independent view of the device.
+//
+//   scene dump [-d DEV] OUT
+//       Reader: finds the framebuffer on screen by the same rule the tool
+//       follows (first CRTC with a framebuffer, else first plane with a CRTC and
+//       a framebuffer), maps its GEM handle through the driver's dumb-buffer
+//       mmap (not through PRIME, unlike the tool; PRIME only as a fallback) and
+//       writes its visible pixels to OUT as a dump (format below).
+//
+//   scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR
+//       Becomes DRM master, creates dumb buffers with known content, adds them
+//       as framebuffers and puts them on screen as LAYOUT says. Writes what it
+//       put on screen to EXPECTDIR/expect.dump (the picture the tool must
+//       capture) and, where there is one, EXPECTDIR/other.dump (a picture that
+//       is on screen too but must not be captured). Then writes READYFILE:
+//       "ok\n", or "refused STEP: ERROR\n" when the driver refused the
+//       configuration (and exits with status 3). After "ok" it keeps the
+//       device open, holding master, until SIGTERM or SIGINT.
+//       Layouts: xrgb-pitch, two-outputs, second-only, cursor-argb,
+//       rgb565-table, rgb888.
+//
+//   scene runas UID GID PROGRAM [ARG...]
+//       Drops all groups and becomes UID/GID for good, then executes PROGRAM.
+//
+// Dump format: the text line "SCNDUMP1 <fourcc as 8 hex digits> <width>
+// <height>\n", then height rows of width * bytes-per-pixel bytes each, the
+// framebuffer's own pixel words (little-endian), without row padding.
+
+#include <drm_fourcc.h>
+#include <xf86drm.h>
+#include <xf86drmMode.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/dma-buf.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct failure {
+    std::string step;
+    int err;
+};
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "scene: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(2);
+}
+
+unsigned bytes_per_pixel(uint32_t fourcc) {
+    switch (fourcc) {
+    case DRM_FORMAT_XRGB8888:
+    case DRM_FORMAT_ARGB8888:
+    case DRM_FORMAT_XBGR8888:
+        return 4;
+    case DRM_FORMAT_RGB888:
+        return 3;
+    case DRM_FORMAT_RGB565:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+bool write_dump(const std::string& path, uint32_t fourcc, uint32_t width, uint32_t height,
+                uint32_t pitch, const uint8_t* base) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const unsigned bpp = bytes_per_pixel(fourcc);
+    std::fprintf(f, "SCNDUMP1 %08x %u %u\n", fourcc, width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::fwrite(base + static_cast<uint64_t>(y) * pitch, 1, static_cast<size_t>(width) * bpp,
+                    f);
+    }
+    const bool ok = std::ferror(f) == 0;
+    return (std::fclose(f) == 0) && ok;
+}
+
+// ---------------------------------------------------------------- dumb buffers
+
+struct dumb {
+    uint32_t handle = 0;
+    uint32_t width = 0; // visible width of the framebuffer
+    uint32_t height = 0;
+    uint32_t pitch = 0;
+    uint64_t size = 0;
+    uint32_t fourcc = 0;
+    uint32_t fb_id = 0;
+    uint8_t* map = nullptr;
+};
+
+// Creates a dumb buffer alloc_width pixels wide (>= width, so the pitch can be
+// made larger than width * bpp) and maps it.
+bool make_dumb(int fd, dumb& d, uint32_t width, uint32_t alloc_width, uint32_t height,
+               uint32_t fourcc, failure& fail) {
+    drm_mode_create_dumb create{};
+    create.width = alloc_width;
+    create.height = height;
+    create.bpp = bytes_per_pixel(fourcc) * 8;
+    if (drmIoctl(fd, DRM_IOCTL_MODE_CREATE_DUMB, &create) != 0) {
+        fail = {"CREATE_DUMB", errno};
+        return false;
+    }
+    d.handle = create.handle;
+    d.width = width;
+    d.height = height;
+    d.pitch = create.pitch;
+    d.size = create.size;
+    d.fourcc = fourcc;
+    drm_mode_map_dumb map{};
+    map.handle = d.handle;
+    if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &map) != 0) {
+        fail = {"MAP_DUMB", errno};
+        return false;
+    }
+    void* p = mmap(nullptr, d.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                   static_cast<off_t>(map.offset));
+    if (p == MAP_FAILED) {
+        fail = {"mmap dumb", errno};
+        return false;
+    }
+    d.map = static_cast<uint8_t*>(p);
+    std::memset(d.map, 0, d.size);
+    return true;
+}
+
+bool add_fb(int fd, dumb& d, failure& fail) {
+    uint32_t handles[4] = {d.handle, 0, 0, 0};
+    uint32_t pitches[4] = {d.pitch, 0, 0, 0};
+    uint32_t offsets[4] = {0, 0, 0, 0};
+    if (drmModeAddFB2(fd, d.width, d.height, d.fourcc, handles, pitches, offsets, &d.fb_id, 0) !=
+        0) {
+        fail = {"ADDFB2", errno};
+        return false;
+    }
+    return true;
+}
+
+void put32(dumb& d, uint32_t x, uint32_t y, uint32_t v) {
+    uint8_t* p = d.map + static_cast<uint64_t>(y) * d.pitch + x * 4u;
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void put16(dumb& d, uint32_t x, uint32_t y, uint16_t v) {
+    uint8_t* p = d.map + static_cast<uint64_t>(y) * d.pitch + x * 2u;
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Fills the bytes beyond the visible width of every row with a pattern that
+// must never reach the image.
+void fill_padding(dumb& d) {
+    const uint32_t used = d.width * bytes_per_pixel(d.fourcc);
+    for (uint32_t y = 0; y < d.height; ++y) {
+        uint8_t* row = d.map + static_cast<uint64_t>(y) * d.pitch;
+        for (uint32_t b = used; b < d.pitch; ++b) {
+            row[b] = static_cast<uint8_t>(0xA5 ^ (b * 7 + y));
+        }
+    }
+}
+
+// Picture A: every pixel distinct in its neighbourhood, all three channels in
+// use, and a non-zero X byte that must be dropped.
+void paint_a(dumb& d) {
+    for (uint32_t y = 0; y < d.height; ++y) {
+        for (uint32_t x = 0; x < d.width; ++x) {
+            const uint32_t r = x & 0xFF;
+            const uint32_t g = y & 0xFF;
+            const uint32_t b = ((x >> 8) << 6) ^ ((y >> 8) << 4) ^ ((x + 3 * y) & 0x0F) ^ 0x80;
+            const uint32_t xb = (x * 5 + y * 11 + 1) & 0xFF;
+            put32(d, x, y, (xb << 24) | (r << 16) | (g << 8) | b);
+        }
+    }
+}
+
+// Picture B: a different picture of the same kind (the other output).
+void paint_b(dumb& d) {
+    for (uint32_t y = 0; y < d.height; ++y) {
+        for (uint32_t x = 0; x < d.width; ++x) {
+            const uint32_t r = 0xFF - (y & 0xFF);
+            const uint32_t g = (x * 3) & 0xFF;
+            const uint32_t b = ((x / 32 + y / 32) & 1) ? 0x20 : 0xE0;
+            put32(d, x, y, (0x5Au << 24) | (r << 16) | (g << 8) | b);
+        }
+    }
+}
+
+bool write_expect(const std::string& dir, const char* name, const dumb& d) {
+    return write_dump(dir + "/" + name, d.fourcc, d.width, d.height, d.pitch, d.map);
+}
+
+// ---------------------------------------------------------------- outputs
+
+struct output {
+    uint32_t crtc_id = 0;
+    unsigned crtc_index = 0;
+    uint32_t connector_id = 0;
+    bool connected = false;
+    drmModeModeInfo mode{};
+    bool has_mode = false;
+};
+
+// The connector for CRTC index i: a connected one if any, else any connector
+// whose encoders can drive it.
+output find_output(int fd, drmModeRes* res, unsigned index) {
+    output out;
+    out.crtc_index = index;
+    out.crtc_id = res->crtcs[index];
+    for (int c = 0; c < res->count_connectors; ++c) {
+        drmModeConnector* conn = drmModeGetConnector(fd, res->connectors[c]);
+        if (conn == nullptr) {
+            continue;
+        }
+        bool can = false;
+        for (int e = 0; e < conn->count_encoders && !can; ++e) {
+            drmModeEncoder* enc = drmModeGetEncoder(fd, conn->encoders[e]);
+            if (enc != nullptr) {
+                can = (enc->possible_crtcs & (1u << index)) != 0;
+                drmModeFreeEncoder(enc);
+            }
+        }
+        const bool connected = conn->connection == DRM_MODE_CONNECTED;
+        if (can && (out.connector_id == 0 || (connected && !out.connected))) {
+            out.connector_id = conn->connector_id;
+            out.connected = connected;
+            out.has_mode = false;
+            // Prefer a small mode: fewer pixels to fill and convert under TCG.
+            for (int m = 0; m < conn->count_modes; ++m) {
+                if (conn->modes[m].hdisplay == 640 && conn->modes[m].vdisplay == 480) {
+                    out.mode = conn->modes[m];
+                    out.has_mode = true;
+                    break;
+                }
+            }
+            if (!out.has_mode && conn->count_modes > 0) {
+                out.mode = conn->modes[0];
+                out.has_mode = true;
+            }
+        }
+        drmModeFreeConnector(conn);
+    }
+    return out;
+}
+
+bool disable_all_crtcs(int fd, drmModeRes* res, failure& fail) {
+    for (int i = 0; i < res->count_crtcs; ++i) {
+        if (drmModeSetCrtc(fd, res->crtcs[i], 0, 0, 0, nullptr, 0, nullptr) != 0) {
+            fail = {"SETCRTC disable crtc " + std::to_string(i), errno};
+            return false;
+        }
+    }
+    return true;
+}
+
+bool set_crtc(int fd, const output& o, const dumb& d, failure& fail) {
+    uint32_t conn = o.connector_id;
+    drmModeModeInfo mode = o.mode;
+    if (drmModeSetCrtc(fd, o.crtc_id, d.fb_id, 0, 0, &conn, 1, &mode) != 0) {
+        fail = {"SETCRTC crtc " + std::to_string(o.crtc_index), errno};
+        return false;
+    }
+    return true;
+}
+
+uint32_t prop_id(int fd, uint32_t obj, uint32_t type, const char* name) {
+    drmModeObjectProperties* props = drmModeObjectGetProperties(fd, obj, type);
+    uint32_t id = 0;
+    if (props == nullptr) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < props->count_props && id == 0; ++i) {
+        drmModePropertyRes* p = drmModeGetProperty(fd, props->props[i]);
+        if (p != nullptr) {
+            if (std::strcmp(p->name, name) == 0) {
+                id = p->prop_id;
+            }
+            drmModeFreeProperty(p);
+        }
+    }
+    drmModeFreeObjectProperties(props);
+    return id;
+}
+
+uint64_t prop_value(int fd, uint32_t obj, uint32_t type, const char* name) {
+    drmModeObjectProperties* props = drmModeObjectGetProperties(fd, obj, type);
+    uint64_t value = UINT64_MAX;
+    if (props == nullptr) {
+        return value;
+    }
+    for (uint32_t i = 0; i < props->count_props; ++i) {
+        drmModePropertyRes* p = drmModeGetProperty(fd, props->props[i]);
+        if (p != nullptr) {
+            if (std::strcmp(p->name, name) == 0) {
+                value = props->prop_values[i];
+            }
+            drmModeFreeProperty(p);
+        }
+    }
+    drmModeFreeObjectProperties(props);
+    return value;
+}
+
+// Plane of the given type (DRM_PLANE_TYPE_*) that can be used on CRTC index i.
+uint32_t find_plane(int fd, unsigned index, uint64_t type) {
+    drmModePlaneRes* pres = drmModeGetPlaneResources(fd);
+    uint32_t found = 0;
+    if (pres == nullptr) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < pres->count_planes && found == 0; ++i) {
+        drmModePlane* pl = drmModeGetPlane(fd, pres->planes[i]);
+        if (pl == nullptr) {
+            continue;
+        }
+        if ((pl->possible_crtcs & (1u << index)) != 0 &&
+            prop_value(fd, pl->plane_id, DRM_MODE_OBJECT_PLANE, "type") == type) {
+            found = pl->plane_id;
+        }
+        drmModeFreePlane(pl);
+    }
+    drmModeFreePlaneResources(pres);
+    return found;
+}
+
+// ---------------------------------------------------------------- layouts
+
+bool layout_xrgb_pitch(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
+    output o = find_output(fd, res, 0);
+    if (o.connector_id == 0 || !o.has_mode) {
+        fail = {"no connector with a mode for crtc 0", ENODEV};
+        return false;
+    }
+    static dumb d; // static: stays mapped while the scene holds
+    // 13 extra pixels per row: pitch = (width + 13) * 4, not a power of two.
+    if (!make_dumb(fd, d, o.mode.hdisplay, o.mode.hdisplay + 13u, o.mode.vdisplay,
+                   DRM_FORMAT_XRGB8888, fail)) {
+        return false;
+    }
+    if (d.pitch <= d.width * 4u) {
+        fail = {"driver gave no padded pitch (" + std::to_string(d.pitch) + ")", EINVAL};
+        return false;
+    }
+    paint_a(d);
+    fill_padding(d);
+    if (!add_fb(fd, d, fail) || !disable_all_crtcs(fd, res, fail) || !set_crtc(fd, o, d, fail)) {
+        return false;
+    }
+    return write_expect(dir, "expect.dump", d);
+}
+
+bool layout_outputs(int fd, drmModeRes* res, const std::string& dir, bool light_first,
+                    failure& fail) {
+    if (res->count_crtcs < 2) {
+        fail = {"only " + std::to_string(res->count_crtcs) + " CRTC", ENODEV};
+        return false;
+    }
+    output o0 = find_output(fd, res, 0);
+    output o1 = find_output(fd, res, 1);
+    if (o0.connector_id == 0 || !o0.has_mode || o1.connector_id == 0) {
+        fail = {"no connectors for crtc 0 and 1", ENODEV};
+        return false;
+    }
+    if (!o1.has_mode) { // a disconnected output lists no modes: reuse output 0's
+        o1.mode = o0.mode;
+        o1.has_mode = true;
+    }
+    static dumb a;
+    static dumb b;
+    if (!make_dumb(fd, a, o0.mode.hdisplay, o0.mode.hdisplay, o0.mode.vdisplay,
+                   DRM_FORMAT_XRGB8888, fail) ||
+        !make_dumb(fd, b, o1.mode.hdisplay, o1.mode.hdisplay, o1.mode.vdisplay,
+                   DRM_FORMAT_XRGB8888, fail)) {
+        return false;
+    }
+    paint_a(a);
+    paint_b(b);
+    if (!add_fb(fd, a, fail) || !add_fb(fd, b, fail) || !disable_all_crtcs(fd, res, fail)) {
+        return false;
+    }
+    // The second output is lit first, so that the order of setting does not
+    // decide which one is captured.
+    if (!set_crtc(fd, o1, b, fail)) {
+        return false;
+    }
+    if (light_first) {
+        if (!set_crtc(fd, o0, a, fail)) {
+            return false;
+        }
+        return write_expect(dir, "expect.dump", a) && write_expect(dir, "other.dump", b);
+    }
+    return write_expect(dir, "expect.dump", b);
+}
+
+// CRTC 0 active with its primary plane off and the cursor plane showing a
+// 64x64 ARGB8888 framebuffer (atomic API).
+bool layout_cursor_argb(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
+    if (drmSetClientCap(fd, DRM_CLIENT_CAP_ATOMIC, 1) != 0) {
+        fail = {"DRM_CLIENT_CAP_ATOMIC", errno};
+        return false;
+    }
+    output o = find_output(fd, res, 0);
+    if (o.connector_id == 0 || !o.has_mode) {
+        fail = {"no connector with a mode for crtc 0", ENODEV};
+        return false;
+    }
+    const uint32_t primary = find_plane(fd, 0, DRM_PLANE_TYPE_PRIMARY);
+    const uint32_t cursor = find_plane(fd, 0, DRM_PLANE_TYPE_CURSOR);
+    if (primary == 0 || cursor == 0) {
+        fail = {"no primary or no cursor plane for crtc 0", ENODEV};
+        return false;
+    }
+    static dumb d;
+    if (!make_dumb(fd, d, 64, 64, 64, DRM_FORMAT_ARGB8888, fail)) {
+        return false;
+    }
+    // Four flat quadrants (so the PNG stays small and plain) under an alpha
+    // byte that varies from pixel to pixel and must be dropped.
+    for (uint32_t y = 0; y < 64; ++y) {
+        for (uint32_t x = 0; x < 64; ++x) {
+            static const uint32_t quad[4] = {0xFF8040, 0x20C0FF, 0x000000, 0xFFFFFF};
+            const uint32_t rgb = quad[(y / 32) * 2 + x / 32];
+            const uint32_t alpha = (x * 4 + y) & 0xFF;
+            put32(d, x, y, (alpha << 24) | rgb);
+        }
+    }
+    if (!add_fb(fd, d, fail)) {
+        return false;
+    }
+    uint32_t blob = 0;
+    if (drmModeCreatePropertyBlob(fd, &o.mode, sizeof o.mode, &blob) != 0) {
+        fail = {"CREATEPROPBLOB", errno};
+        return false;
+    }
+    drmModeAtomicReq* req = drmModeAtomicAlloc();
+    auto add = [&](uint32_t obj, uint32_t type, const char* name, uint64_t value) {
+        const uint32_t id = prop_id(fd, obj, type, name);
+        if (id == 0 || drmModeAtomicAddProperty(req, obj, id, value) < 0) {
+            fail = {std::string("atomic property ") + name, ENOENT};
+            return false;
+        }
+        return true;
+    };
+    // Every other CRTC off, so that no CRTC at all reports a framebuffer.
+    bool ok = true;
+    for (int i = 0; i < res->count_crtcs && ok; ++i) {
+        if (i == 0) {
+            continue;
+        }
+        ok = add(res->crtcs[i], DRM_MODE_OBJECT_CRTC, "ACTIVE", 0) &&
+             add(res->crtcs[i], DRM_MODE_OBJECT_CRTC, "MODE_ID", 0);
+        for (unsigned t : {DRM_PLANE_TYPE_PRIMARY, DRM_PLANE_TYPE_CURSOR}) {
+            const uint32_t pl = find_plane(fd, static_cast<unsigned>(i), t);
+            if (ok && pl != 0) {
+                ok = add(pl, DRM_MODE_OBJECT_PLANE, "FB_ID", 0) &&
+                     add(pl, DRM_MODE_OBJECT_PLANE, "CRTC_ID", 0);
+            }
+        }
+    }
+    for (int c = 0; c < res->count_connectors && ok; ++c) {
+        ok = add(res->connectors[c], DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID",
+                 res->connectors[c] == o.connector_id ? o.crtc_id : 0);
+    }
+    const uint32_t crtc_type = DRM_MODE_OBJECT_CRTC;
+    const uint32_t plane_type = DRM_MODE_OBJECT_PLANE;
+    ok = ok && add(o.crtc_id, crtc_type, "MODE_ID", blob) &&
+         add(o.crtc_id, crtc_type, "ACTIVE", 1) && add(primary, plane_type, "FB_ID", 0) &&
+         add(primary, plane_type, "CRTC_ID", 0) && add(cursor, plane_type, "FB_ID", d.fb_id) &&
+         add(cursor, plane_type, "CRTC_ID", o.crtc_id) && add(cursor, plane_type, "SRC_X", 0) &&
+         add(cursor, plane_type, "SRC_Y", 0) && add(cursor, plane_type, "SRC_W", 64u << 16) &&
+         add(cursor, plane_type, "SRC_H", 64u << 16) && add(cursor, plane_type, "CRTC_X", 16) &&
+         add(cursor, plane_type, "CRTC_Y", 16) && add(cursor, plane_type, "CRTC_W", 64) &&
+         add(cursor, plane_type, "CRTC_H", 64);
+    if (ok && drmModeAtomicCommit(fd, req, DRM_MODE_ATOMIC_ALLOW_MODESET, nullptr) != 0) {
+        fail = {"ATOMIC commit (primary off, cursor on)", errno};
+        ok = false;
+    }
+    drmModeAtomicFree(req);
+    return ok && write_expect(dir, "expect.dump", d);
+}
+
+// RGB565: seven cells with the values of the conversion table in the top rows,
+// then every 16-bit value in order.
+const uint16_t table565[7] = {0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821};
+
+bool layout_rgb565_table(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
+    output o = find_output(fd, res, 0);
+    if (o.connector_id == 0 || !o.has_mode) {
+        fail = {"no connector with a mode for crtc 0", ENODEV};
+        return false;
+    }
+    static dumb d;
+    if (!make_dumb(fd, d, o.mode.hdisplay, o.mode.hdisplay, o.mode.vdisplay, DRM_FORMAT_RGB565,
+                   fail)) {
+        return false;
+    }
+    if (static_cast<uint64_t>(d.width) * (d.height - 16u) < 65536u) {
+        fail = {"mode too small for all 65536 values", EINVAL};
+        return false;
+    }
+    for (uint32_t y = 0; y < d.height; ++y) {
+        for (uint32_t x = 0; x < d.width; ++x) {
+            uint16_t v;
+            if (y < 16) {
+                v = (x / 16 < 7) ? table565[x / 16] : static_cast<uint16_t>(0x8410);
+            } else {
+                v = static_cast<uint16_t>((y - 16) * d.width + x);
+            }
+            put16(d, x, y, v);
+        }
+    }
+    fill_padding(d);
+    if (!add_fb(fd, d, fail) || !disable_all_crtcs(fd, res, fail) || !set_crtc(fd, o, d, fail)) {
+        return false;
+    }
+    return write_expect(dir, "expect.dump", d);
+}
+
+bool layout_rgb888(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
+    output o = find_output(fd, res, 0);
+    if (o.connector_id == 0 || !o.has_mode) {
+        fail = {"no connector with a mode for crtc 0", ENODEV};
+        return false;
+    }
+    static dumb d;
+    if (!make_dumb(fd, d, o.mode.hdisplay, o.mode.hdisplay, o.mode.vdisplay, DRM_FORMAT_RGB888,
+                   fail)) {
+        return false;
+    }
+    for (uint32_t y = 0; y < d.height; ++y) {
+        uint8_t* row = d.map + static_cast<uint64_t>(y) * d.pitch;
+        for (uint32_t x = 0; x < d.width * 3u; ++x) {
+            row[x] = static_cast<uint8_t>(x + y);
+        }
+    }
+    if (!add_fb(fd, d, fail) || !disable_all_crtcs(fd, res, fail) || !set_crtc(fd, o, d, fail)) {
+        return false;
+    }
+    return write_expect(dir, "expect.dump", d);
+}
+
+int cmd_hold(const std::string& dev, const std::string& layout, const std::string& ready,
+             const std::string& dir) {
+    // Block the signals that end the hold before anything else, so that one
+    // sent early is not lost.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+
+    const int fd = open(dev.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        die("open " + dev);
+    }
+    failure fail{"", 0};
+    bool ok = true;
+    if (drmIsMaster(fd) == 0 && drmSetMaster(fd) != 0) {
+        fail = {"SET_MASTER", errno};
+        ok = false;
+    }
+    drmSetClientCap(fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1);
+    drmModeRes* res = ok ? drmModeGetResources(fd) : nullptr;
+    if (ok && res == nullptr) {
+        fail = {"GETRESOURCES", errno};
+        ok = false;
+    }
+    if (ok) {
+        if (layout == "xrgb-pitch") {
+            ok = layout_xrgb_pitch(fd, res, dir, fail);
+        } else if (layout == "two-outputs") {
+            ok = layout_outputs(fd, res, dir, true, fail);
+        } else if (layout == "second-only") {
+            ok = layout_outputs(fd, res, dir, false, fail);
+        } else if (layout == "cursor-argb") {
+            ok = layout_cursor_argb(fd, res, dir, fail);
+        } else if (layout == "rgb565-table") {
+            ok = layout_rgb565_table(fd, res, dir, fail);
+        } else if (layout == "rgb888") {
+            ok = layout_rgb888(fd, res, dir, fail);
+        } else {
+            std::fprintf(stderr, "scene: unknown layout %s\n", layout.c_str());
+            return 2;
+        }
+        if (!ok && fail.step.empty()) {
+            fail = {"writing the expected dump to " + dir, errno};
+        }
+    }
+    FILE* f = std::fopen(ready.c_str(), "w");
+    if (f == nullptr) {
+        die("open " + ready);
+    }
+    if (ok) {
+        std::fputs("ok\n", f);
+    } else {
+        std::fprintf(f, "refused %s: %s\n", fail.step.c_str(), std::strerror(fail.err));
+    }
+    std::fclose(f);
+    if (!ok) {
+        return 3;
+    }
+    int sig = 0;
+    sigwait(&set, &sig);
+    drmModeFreeResources(res);
+    close(fd);
+    return 0;
+}
+
+// ---------------------------------------------------------------- reader
+
+int cmd_dump(const std::string& dev, const std::string& out) {
+    const int fd = open(dev.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        die("open " + dev);
+    }
+    drmSetClientCap(fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1);
+    drmModeRes* res = drmModeGetResources(fd);
+    if (res == nullptr) {
+        die("drmModeGetResources");
+    }
+    uint32_t fb_id = 0;
+    for (int i = 0; i < res->count_crtcs && fb_id == 0; ++i) {
+        drmModeCrtc* c = drmModeGetCrtc(fd, res->crtcs[i]);
+        if (c != nullptr) {
+            fb_id = c->buffer_id;
+            drmModeFreeCrtc(c);
+        }
+    }
+    drmModeFreeResources(res);
+    if (fb_id == 0) {
+        drmModePlaneRes* pres = drmModeGetPlaneResources(fd);
+        for (uint32_t i = 0; pres != nullptr && i < pres->count_planes && fb_id == 0; ++i) {
+            drmModePlane* p = drmModeGetPlane(fd, pres->planes[i]);
+            if (p != nullptr) {
+                if (p->crtc_id != 0 && p->fb_id != 0) {
+                    fb_id = p->fb_id;
+                }
+                drmModeFreePlane(p);
+            }
+        }
+        if (pres != nullptr) {
+            drmModeFreePlaneResources(pres);
+        }
+    }
+    if (fb_id == 0) {
+        std::fprintf(stderr, "scene: dump: nothing on screen\n");
+        return 2;
+    }
+    drmModeFB2* fb = drmModeGetFB2(fd, fb_id);
+    if (fb == nullptr) {
+        die("drmModeGetFB2");
+    }
+    if (fb->handles[0] == 0) {
+        std::fprintf(stderr, "scene: dump: no buffer handle (not master, not privileged)\n");
+        return 2;
+    }
+    const uint64_t length = static_cast<uint64_t>(fb->offsets[0]) +
+                            static_cast<uint64_t>(fb->pitches[0]) * fb->height;
+    const uint8_t* base = nullptr;
+    const char* how = "dumb";
+    int dmabuf = -1;
+    drm_mode_map_dumb map{};
+    map.handle = fb->handles[0];
+    void* p = MAP_FAILED;
+    if (drmIoctl(fd, DRM_IOCTL_MODE_MAP_DUMB, &map) == 0) {
+        p = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(map.offset));
+    }
+    if (p == MAP_FAILED) {
+        how = "prime";
+        if (drmPrimeHandleToFD(fd, fb->handles[0], DRM_CLOEXEC, &dmabuf) != 0) {
+            die("drmPrimeHandleToFD");
+        }
+        p = mmap(nullptr, length, PROT_READ, MAP_SHARED, dmabuf, 0);
+        if (p == MAP_FAILED) {
+            die("mmap dma-buf");
+        }
+        dma_buf_sync sync{DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ};
+        ioctl(dmabuf, DMA_BUF_IOCTL_SYNC, &sync);
+    }
+    base = static_cast<const uint8_t*>(p) + fb->offsets[0];
+    if (bytes_per_pixel(fb->pixel_format) == 0) {
+        std::fprintf(stderr, "scene: dump: format 0x%08x not known\n", fb->pixel_format);
+        return 2;
+    }
+    if (!write_dump(out, fb->pixel_format, fb->width, fb->height, fb->pitches[0], base)) {
+        die("write " + out);
+    }
+    std::fprintf(stderr, "scene: dump: fb %u %ux%u pitch %u format 0x%08x modifier 0x%llx via %s\n",
+                 fb_id, fb->width, fb->height, fb->pitches[0], fb->pixel_format,
+                 static_cast<unsigned long long>(fb->modifier), how);
+    if (dmabuf >= 0) {
+        dma_buf_sync sync{DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
+        ioctl(dmabuf, DMA_BUF_IOCTL_SYNC, &sync);
+    }
+    munmap(p, length);
+    if (dmabuf >= 0) {
+        close(dmabuf);
+    }
+    drmModeFreeFB2(fb);
+    close(fd);
+    return 0;
+}
+
+int cmd_runas(char** argv) {
+    const auto uid = static_cast<uid_t>(std::strtoul(argv[0], nullptr, 10));
+    const auto gid = static_cast<gid_t>(std::strtoul(argv[1], nullptr, 10));
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) {
+        die("runas");
+    }
+    execv(argv[2], argv + 2);
+    die(std::string("exec ") + argv[2]);
+}
+
+int usage() {
+    std::fputs("usage: scene dump [-d DEV] OUT\n"
+               "       scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR\n"
+               "       scene runas UID GID PROGRAM [ARG...]\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return usage();
+    }
+    const std::string cmd = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    std::string dev = "/dev/dri/card0";
+    if (cmd == "runas") {
+        return argc >= 5 ? cmd_runas(argv + 2) : usage();
+    }
+    if (args.size() >= 2 && args[0] == "-d") {
+        dev = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (cmd == "dump" && args.size() == 1) {
+        return cmd_dump(dev, args[0]);
+    }
+    if (cmd == "hold" && args.size() == 3) {
+        return cmd_hold(dev, args[0], args[1], args[2]);
+    }
+    return usage();
+}
