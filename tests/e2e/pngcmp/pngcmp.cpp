@@ -5,7 +5,7 @@
 //   pngcmp compare PNG DUMP
 //       The PNG must be 8-bit RGB, not interlaced, with only IHDR, IDAT and
 //       IEND chunks, of the dump's size, and every pixel must equal the dump's
-//       pixel converted as the specification says: XRGB8888/ARGB8888 take
+//       pixel converted the way scanoutsnap converts: XRGB8888/ARGB8888 take
 //       bits 16-23, 8-15, 0-7 (the top byte dropped); RGB565 takes r5*255/31,
 //       g6*255/63, b5*255/31 with truncating integer division.
 //   pngcmp at PNG X Y R G B [X Y R G B ...]
@@ -174,7 +174,7 @@ bool load_dump(const char* path, dump& d) {
     return true;
 }
 
-// The expected RGB of dump pixel i, by the specification's conversion.
+// The expected RGB of dump pixel i, converted the way scanoutsnap converts.
 void expected_rgb(const dump& d, size_t i, uint8_t out[3]) {
     if (d.fourcc == fourcc_rgb565) {
         const uint32_t p = d.pixels[2 * i] | (uint32_t{d.pixels[2 * i + 1]} << 8);

@@ -1,0 +1,474 @@
+#!/usr/bin/env bash
+# End-to-end suite: boots Debian's own kernel under QEMU (TCG) with real DRM
+# drivers, runs the real scanoutsnap binary inside and checks its statuses,
+# diagnostic bytes and PNG pixels on the host.
+#
+#   bash tests/e2e/run.sh --arch x86_64 --build-dir build
+#   bash tests/e2e/run.sh --arch aarch64 --build-dir build-arm64
+#
+# Options:
+#   --arch ARCH       guest architecture: x86_64 (default) or aarch64
+#   --build-dir DIR   where the project is built (x86_64: build, aarch64:
+#                     build-arm64, cross-built with
+#                     cmake/toolchains/aarch64-linux-gnu.cmake); the kernel
+#                     cache and the boots' work files go below DIR/e2e
+#   --tool PATH       test this scanoutsnap binary instead of DIR/scanoutsnap
+#   --boots LIST      comma-separated subset of the boots (x86_64: virtio,
+#                     cirrus, bochs; aarch64: virtio)
+#   --harness-only    only the suite's own checks of its scene and reader
+#   --no-install      do not apt-get anything
+# Environment: E2E_BOOT_TIMEOUT (seconds per boot), E2E_JOBS (parallel
+# boots, default: number of cores), E2E_CMAKE_ARGS (extra configure args).
+#
+# Prints one PASS/FAIL/SKIP line per case and closes with "N passed, N failed"
+# (", N skipped" when some configuration was refused by a driver); exits
+# non-zero when any case failed.
+set -euo pipefail
+
+E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+E2E_DIR=$E2E_ROOT/tests/e2e
+# shellcheck source=tests/e2e/lib.sh
+source "$E2E_DIR/lib.sh"
+
+arch=x86_64
+build_dir=
+tool=
+boots=
+harness_only=
+install=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --arch) arch=$2; shift 2 ;;
+    --build-dir) build_dir=$2; shift 2 ;;
+    --tool) tool=$2; shift 2 ;;
+    --boots) boots=$2; shift 2 ;;
+    --harness-only) harness_only=1; shift ;;
+    --no-install) install=; shift ;;
+    -h | --help) sed -n '2,26p' "$0"; exit 0 ;;
+    *) e2e_die "unknown option $1 (see --help)" ;;
+    esac
+done
+
+t_start=$(date +%s)
+e2e_arch_setup "$arch"
+if [ -z "$build_dir" ]; then
+    if [ "$arch" = x86_64 ]; then build_dir=build; else build_dir=build-arm64; fi
+fi
+case "$build_dir" in /*) ;; *) build_dir=$E2E_ROOT/$build_dir ;; esac
+if [ -z "$boots" ]; then
+    if [ "$arch" = x86_64 ]; then boots=virtio,cirrus,bochs; else boots=virtio; fi
+fi
+cache=$build_dir/e2e/cache
+work=$build_dir/e2e/$arch
+mkdir -p "$cache" "$work"
+
+[ -n "$install" ] && e2e_install_packages
+
+# ------------------------------------------------------------------ build
+# The tool and the scene helper for the guest, the PNG checker for the host.
+e2e_targets=(scanoutsnap-e2e-scene)
+if [ "$arch" = x86_64 ]; then
+    e2e_log "building in $build_dir"
+    # shellcheck disable=SC2086
+    cmake -S "$E2E_ROOT" -B "$build_dir" ${E2E_CMAKE_ARGS:-} >"$work/configure.log" 2>&1 ||
+        { tail -n 30 "$work/configure.log" >&2; e2e_die "configure failed (log $work/configure.log)"; }
+    targets=(scanoutsnap-e2e-scene scanoutsnap-e2e-pngcmp)
+    [ -z "$tool" ] && targets+=(scanoutsnap)
+    cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1 ||
+        { tail -n 30 "$work/build.log" >&2; e2e_die "build failed (log $work/build.log)"; }
+    scene=$build_dir/tests/e2e/scanoutsnap-e2e-scene
+    pngcmp=$build_dir/tests/e2e/scanoutsnap-e2e-pngcmp
+else
+    toolchain=$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake
+    [ -f "$toolchain" ] || e2e_die "no toolchain file $toolchain"
+    e2e_log "cross-building in $build_dir"
+    # shellcheck disable=SC2086
+    cmake -S "$E2E_ROOT" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" ${E2E_CMAKE_ARGS:-} \
+        >"$work/configure.log" 2>&1 ||
+        { tail -n 30 "$work/configure.log" >&2; e2e_die "configure failed (log $work/configure.log)"; }
+    targets=(scanoutsnap-e2e-scene)
+    [ -z "$tool" ] && targets+=(scanoutsnap)
+    cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1 ||
+        { tail -n 30 "$work/build.log" >&2; e2e_die "cross build failed (log $work/build.log)"; }
+    scene=$build_dir/tests/e2e/scanoutsnap-e2e-scene
+    # The checker runs on this machine: a host build of the helpers alone.
+    cmake -S "$E2E_DIR" -B "$build_dir/e2e/host-tools" >"$work/host-tools.log" 2>&1 &&
+        cmake --build "$build_dir/e2e/host-tools" --target scanoutsnap-e2e-pngcmp \
+            >>"$work/host-tools.log" 2>&1 ||
+        { tail -n 30 "$work/host-tools.log" >&2; e2e_die "host build of the checker failed"; }
+    pngcmp=$build_dir/e2e/host-tools/scanoutsnap-e2e-pngcmp
+fi
+[ -n "$tool" ] || tool=$build_dir/scanoutsnap
+[ -x "$scene" ] || e2e_die "no scene helper at $scene"
+[ -x "$pngcmp" ] || e2e_die "no PNG checker at $pngcmp"
+guest_bins=("$scene")
+if [ -z "$harness_only" ]; then
+    [ -x "$tool" ] || e2e_die "no scanoutsnap binary at $tool"
+    guest_bins+=("$tool")
+fi
+
+# ------------------------------------------------------------------ guest
+e2e_fetch_kernel "$cache"
+e2e_fetch_busybox "$cache"
+initrd=$work/initrd.gz
+# The tool must appear in the guest as /usr/local/bin/scanoutsnap.
+if [ -z "$harness_only" ] && [ "$(basename "$tool")" != scanoutsnap ]; then
+    mkdir -p "$work/tool"
+    cp "$tool" "$work/tool/scanoutsnap"
+    guest_bins[1]=$work/tool/scanoutsnap
+fi
+e2e_build_initramfs "$initrd" "$E2E_DIR/guest/init" "${guest_bins[@]}"
+e2e_log "initramfs $(du -h "$initrd" | cut -f1) with ${guest_bins[*]}"
+
+declare -A boot_devices=(
+    [virtio]="-device virtio-gpu-pci,max_outputs=2"
+    [cirrus]="-device cirrus-vga"
+    [bochs]="-device bochs-display"
+)
+if [ "$arch" = aarch64 ]; then
+    boot_devices[virtio]="-device virtio-gpu-pci,max_outputs=2"
+    limit_default=420
+else
+    limit_default=180
+fi
+limit=${E2E_BOOT_TIMEOUT:-$limit_default}
+jobs=${E2E_JOBS:-$(nproc)}
+
+IFS=, read -r -a boot_list <<<"$boots"
+for b in "${boot_list[@]}"; do
+    [ -n "${boot_devices[$b]:-}" ] || e2e_die "unknown boot '$b'"
+done
+
+# Boots run in parallel (one vCPU each); each records its own verdict file.
+run_boot() {
+    local b=$1
+    # shellcheck disable=SC2086
+    if e2e_boot "$b" "$b" "$limit" "$initrd" "$work" ${boot_devices[$b]}; then
+        echo "ok $E2E_BOOT_SECONDS" >"$work/$b.verdict"
+    else
+        echo "fail $E2E_BOOT_SECONDS $E2E_BOOT_ERROR" >"$work/$b.verdict"
+    fi
+}
+running=0
+for b in "${boot_list[@]}"; do
+    rm -f "$work/$b.verdict"
+    e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${limit}s)"
+    run_boot "$b" &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+done
+wait || true
+
+# ------------------------------------------------------------------ checks
+passed=0
+failed=0
+skipped=0
+reasons=()
+
+case_begin() {
+    case_name=$1
+    reasons=()
+}
+why() { reasons+=("$*"); }
+case_end() {
+    if [ ${#reasons[@]} -eq 0 ]; then
+        printf 'PASS  %s\n' "$case_name"
+        passed=$((passed + 1))
+    else
+        printf 'FAIL  %s\n' "$case_name"
+        printf '        %s\n' "${reasons[@]}"
+        failed=$((failed + 1))
+    fi
+}
+case_skip() {
+    printf 'SKIP  %s: %s\n' "$1" "$2"
+    skipped=$((skipped + 1))
+}
+
+# The checks of one tool run in directory $res/$c.
+expect_rc() {
+    local got
+    got=$(cat "$res/$c/rc" 2>/dev/null || echo none)
+    [ "$got" = "$1" ] || why "exit status $got, want $1"
+}
+expect_stdout_empty() {
+    [ -f "$res/$c/stdout" ] && [ ! -s "$res/$c/stdout" ] ||
+        why "standard output not empty: $(head -c 200 "$res/$c/stdout" 2>/dev/null)"
+}
+expect_stderr_empty() {
+    [ -f "$res/$c/stderr" ] && [ ! -s "$res/$c/stderr" ] ||
+        why "standard error not empty: $(head -c 300 "$res/$c/stderr" 2>/dev/null | tr '\n' '|')"
+}
+expect_stderr() { # expect_stderr EXPECTED-FILE: byte for byte
+    if ! cmp -s "$E2E_DIR/expected/$1" "$res/$c/stderr"; then
+        why "standard error differs from expected/$1:"
+        why "  got:  $(od -An -c "$res/$c/stderr" 2>/dev/null | tr -s ' \n' ' ' | head -c 400)"
+        why "  want: $(od -An -c "$E2E_DIR/expected/$1" | tr -s ' \n' ' ' | head -c 400)"
+    fi
+}
+expect_entries() { # expect_entries "uid:gid name" ...: the working directory afterwards
+    local got want
+    got=$(awk '{ print $1, $4 }' "$res/$c/ls" 2>/dev/null | sort | tr '\n' ';')
+    want=$(printf '%s\n' "$@" | sed '/^$/d' | sort | tr '\n' ';')
+    [ "$got" = "$want" ] || why "working directory holds [${got}], want [${want}]"
+}
+expect_png() { # expect_png FILE DUMP: pixel for pixel
+    local out
+    if ! out=$("$pngcmp" compare "$res/$c/files/$1" "$2" 2>&1); then
+        why "$1 vs $(basename "$(dirname "$2")")/$(basename "$2"): $out"
+    fi
+}
+expect_png_not() {
+    local out
+    out=$("$pngcmp" differ "$res/$c/files/$1" "$2" 2>&1) || why "$1: $out"
+}
+expect_pixels() { # expect_pixels FILE X Y R G B ...
+    local f=$1 out
+    shift
+    out=$("$pngcmp" at "$res/$c/files/$f" "$@" 2>&1) || why "$out"
+}
+ran() { [ -f "$res/$c/rc" ] || why "the guest did not run this case"; }
+scene_ok() { # scene_ok NAME: prints the refusal when the scene did not come up
+    local r
+    r=$(cat "$res/scene-$1/ready" 2>/dev/null || echo "no answer from the scene helper")
+    [ "$r" = ok ] || echo "$r"
+}
+reader_ok() { # reader_ok CASE NAME
+    [ "$(cat "$res/$1/$2.rc" 2>/dev/null)" = 0 ] ||
+        why "reader $1/$2 failed: $(cat "$res/$1/$2.log" 2>/dev/null)"
+}
+
+# A scene case: checks when the scene came up, skip with the driver's answer
+# when the driver refused that configuration.
+scene_case() { # scene_case CASENAME SCENE CHECKFN
+    local refusal
+    refusal=$(scene_ok "$2")
+    if [ -n "$refusal" ]; then
+        if [[ $refusal == refused* ]] && [ "${4:-}" = may-refuse ]; then
+            case_skip "$1" "the driver refused the configuration: $refusal"
+        else
+            case_begin "$1"
+            why "scene $2: $refusal"
+            case_end
+        fi
+        return
+    fi
+    case_begin "$1"
+    "$3"
+    case_end
+}
+
+check_harness_console() {
+    reader_ok console before
+    reader_ok console after
+    cmp -s "$res/console/before.dump" "$res/console/after.dump" ||
+        why "the console changed while the tool ran (before.dump != after.dump)"
+}
+harness_reader_vs_scene() { # the reader sees what the scene put on screen
+    reader_ok "$1" reader
+    cmp -s "$res/$1/reader.dump" "$res/scene-$1/expect.dump" ||
+        why "reader.dump != the scene's expect.dump"
+}
+
+check_console() {
+    c=console
+    ran
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    expect_entries "0:0 screenshot.png"
+    expect_png screenshot.png "$res/console/before.dump"
+}
+
+check_virtio_boot() {
+    case_begin "$arch/virtio/harness: console read twice, unchanged"
+    check_harness_console
+    case_end
+    for s in xrgb-pitch two-outputs second-only; do
+        scene_case "$arch/virtio/harness: reader sees scene $s" "$s" "harness_$s"
+    done
+    scene_case "$arch/virtio/harness: reader sees scene cursor-argb" cursor-argb \
+        harness_cursor-argb may-refuse
+    [ -n "$harness_only" ] && return
+
+    case_begin "$arch/virtio/console: no arguments, XRGB8888 console -> screenshot.png, 0"
+    check_console
+    case_end
+
+    case_begin "$arch/virtio/sudo-owner: SUDO_UID/SUDO_GID=1000 -> file owned by 1000:1000"
+    c=sudo-owner
+    ran
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    expect_entries "1000:1000 screenshot.png"
+    expect_png screenshot.png "$res/console/before.dump"
+    case_end
+
+    case_begin "$arch/virtio/sudo-rootonly: caller cannot write the directory -> 109, no file"
+    c=sudo-rootonly
+    ran
+    expect_rc 109
+    expect_stdout_empty
+    expect_stderr sudo-rootonly.txt
+    expect_entries
+    case_end
+
+    case_begin "$arch/virtio/render-node: -d /dev/dri/renderD128 -> 102"
+    c=render-node
+    ran
+    expect_rc 102
+    expect_stdout_empty
+    expect_stderr render-node.txt
+    expect_entries
+    case_end
+
+    scene_case "$arch/virtio/xrgb-pitch: XRGB8888 with pitch > width*4, -o pitch.png" xrgb-pitch \
+        check_xrgb_pitch
+    scene_case "$arch/virtio/unprivileged: non-master uid 1000 -> 107 with the ENOENT hints" \
+        xrgb-pitch check_unprivileged
+    scene_case "$arch/virtio/two-outputs: two lit outputs, the first CRTC's picture" two-outputs \
+        check_two_outputs
+    scene_case "$arch/virtio/second-only: first CRTC off, the second CRTC's picture" second-only \
+        check_second_only
+    scene_case "$arch/virtio/cursor-argb: primary plane off, ARGB8888 cursor plane (plane fallback)" \
+        cursor-argb check_cursor_argb may-refuse
+    scene_case "$arch/virtio/dev-full: 64x64 plane to /dev/full -> 109" cursor-argb \
+        check_dev_full may-refuse
+}
+harness_xrgb-pitch() { harness_reader_vs_scene xrgb-pitch; }
+harness_two-outputs() {
+    harness_reader_vs_scene two-outputs
+    cmp -s "$res/scene-two-outputs/expect.dump" "$res/scene-two-outputs/other.dump" &&
+        why "the two outputs show the same picture"
+    return 0
+}
+harness_second-only() { harness_reader_vs_scene second-only; }
+harness_cursor-argb() { harness_reader_vs_scene cursor-argb; }
+check_xrgb_pitch() {
+    c=xrgb-pitch
+    ran
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    expect_entries "0:0 pitch.png"
+    expect_png pitch.png "$res/scene-xrgb-pitch/expect.dump"
+}
+check_unprivileged() {
+    c=unprivileged
+    ran
+    expect_rc 107
+    expect_stdout_empty
+    expect_stderr unprivileged.txt
+    expect_entries
+}
+check_two_outputs() {
+    c=two-outputs
+    ran
+    expect_rc 0
+    expect_stderr_empty
+    expect_entries "0:0 screenshot.png"
+    expect_png screenshot.png "$res/scene-two-outputs/expect.dump"
+    expect_png_not screenshot.png "$res/scene-two-outputs/other.dump"
+}
+check_second_only() {
+    c=second-only
+    ran
+    expect_rc 0
+    expect_stderr_empty
+    expect_entries "0:0 screenshot.png"
+    expect_png screenshot.png "$res/scene-second-only/expect.dump"
+}
+check_cursor_argb() {
+    c=cursor-argb
+    ran
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    expect_entries "0:0 cursor.png"
+    expect_png cursor.png "$res/scene-cursor-argb/expect.dump"
+    # The four quadrants, whatever the alpha byte said.
+    expect_pixels cursor.png 0 0 255 128 64 63 0 32 192 255 0 63 0 0 0 63 63 255 255 255
+}
+check_dev_full() {
+    c=dev-full
+    ran
+    expect_rc 109
+    expect_stdout_empty
+    expect_stderr dev-full.txt
+    expect_entries
+}
+
+check_cirrus_boot() {
+    case_begin "$arch/cirrus/harness: console read twice, unchanged"
+    check_harness_console
+    grep -q 'format 0x36314752' "$res/console/before.log" ||
+        why "the cirrus console is not RGB565: $(cat "$res/console/before.log")"
+    case_end
+    scene_case "$arch/cirrus/harness: reader sees scene rgb565-table" rgb565-table \
+        harness_rgb565-table
+    [ -n "$harness_only" ] && return
+
+    case_begin "$arch/cirrus/console: RGB565 console -> screenshot.png, truncating conversion"
+    check_console
+    case_end
+    scene_case "$arch/cirrus/rgb565-table: every RGB565 value and the table values" rgb565-table \
+        check_rgb565_table
+    scene_case "$arch/cirrus/rgb888: RGB888 framebuffer -> 106" rgb888 check_rgb888
+}
+harness_rgb565-table() { harness_reader_vs_scene rgb565-table; }
+check_rgb565_table() {
+    c=rgb565-table
+    ran
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    expect_entries "0:0 screenshot.png"
+    expect_png screenshot.png "$res/scene-rgb565-table/expect.dump"
+    # 0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821 in 16-pixel cells.
+    expect_pixels screenshot.png 8 8 0 0 0 24 8 255 255 255 40 8 255 0 0 56 8 0 255 0 \
+        72 8 0 0 255 88 8 131 129 131 104 8 8 4 8
+}
+check_rgb888() {
+    c=rgb888
+    ran
+    expect_rc 106
+    expect_stdout_empty
+    expect_stderr rgb888.txt
+    expect_entries
+}
+
+check_bochs_boot() {
+    [ -n "$harness_only" ] && return
+    case_begin "$arch/bochs/prime-export: no PRIME export -> 101"
+    c=prime-export
+    ran
+    expect_rc 101
+    expect_stdout_empty
+    expect_stderr prime-export.txt
+    expect_entries
+    case_end
+}
+
+echo
+for b in "${boot_list[@]}"; do
+    res=$work/$b.results
+    read -r verdict seconds error <"$work/$b.verdict" || verdict=fail
+    case_begin "$arch/$b/boot: guest came up, ran its cases and sent results back (${seconds:-?}s)"
+    [ "$verdict" = ok ] || why "$error"
+    case_end
+    if [ "$verdict" = ok ]; then
+        "check_${b}_boot"
+    fi
+done
+
+echo
+e2e_log "work files in $work (serial logs: *.serial, results: *.results/)"
+e2e_log "wall time $(($(date +%s) - t_start))s"
+summary="$passed passed, $failed failed"
+[ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
+echo "$summary"
+[ "$failed" -eq 0 ]
