@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Builds framebuffer contents: rows of little-endian words, each row padded to
+// pitch bytes with a filler that must never reach an image.
+inline std::vector<std::uint8_t> framebuffer_bytes(const std::vector<std::uint32_t>& words,
+                                                   std::uint32_t width, std::uint32_t word_size,
+                                                   std::uint32_t pitch,
+                                                   std::uint8_t filler = 0xA5) {
+    const std::uint32_t height = std::uint32_t(words.size() / width);
+    std::vector<std::uint8_t> bytes(std::size_t{pitch} * height, filler);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t word = words[std::size_t{y} * width + x];
+            for (std::uint32_t b = 0; b < word_size; ++b) {
+                bytes[std::size_t{y} * pitch + x * word_size + b] = std::uint8_t(word >> (8 * b));
+            }
+        }
+    }
+    return bytes;
+}

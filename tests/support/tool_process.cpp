@@ -1,0 +1,95 @@
+#include "tool_process.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "temp_dir.hpp"
+
+namespace {
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) {
+        lines.push_back(text.substr(start));
+    }
+    return lines;
+}
+
+tool_result run_tool(const tool_run& run) {
+    const temp_dir scratch;
+    const std::string out_path = scratch / "stdout";
+    const std::string err_path = scratch / "stderr";
+    const std::string log_path = run.merge_events_into_stderr ? err_path : scratch / "events";
+    const std::string script_path = scratch / "script";
+    ::chmod(scratch.path().c_str(), 0755);  // readable by a tool that dropped to another user
+
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : run.env) {
+        environment.push_back(name + "=" + value);
+    }
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    if (asan != nullptr && run.env.count("ASAN_OPTIONS") == 0) {
+        environment.push_back(std::string("ASAN_OPTIONS=") + asan);
+    }
+    if (!run.script.empty()) {
+        write_file(script_path, run.script);
+        environment.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
+        environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
+        environment.push_back("FAKE_KMS_LOG=" + log_path);
+    }
+    std::vector<std::string> argv = run.wrapper;
+    argv.push_back(SCANOUTSNAP_EXECUTABLE);
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+
+    const pid_t child = ::fork();
+    if (child == -1) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (in == -1 || out == -1 || err == -1 || ::chdir(run.cwd.c_str()) != 0) {
+            ::_exit(127);
+        }
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> child_argv = c_strings(argv);
+        std::vector<char*> child_env = c_strings(environment);
+        ::execve(child_argv[0][0] == '/' ? child_argv[0] : ("/usr/bin/" + argv[0]).data(),
+                 child_argv.data(), child_env.data());
+        ::_exit(127);
+    }
+    int wait_status = 0;
+    ::waitpid(child, &wait_status, 0);
+
+    tool_result result;
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    if (!run.merge_events_into_stderr) {
+        result.events = lines_of(read_file(log_path));
+    }
+    return result;
+}
