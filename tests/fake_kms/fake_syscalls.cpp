@@ -1,5 +1,7 @@
 // mmap, munmap, close and ioctl: the exported buffer's and the device's are
 // answered and recorded here; every other descriptor goes to the C library.
+// These may run before the C library has set up the environment (a
+// sanitizer's start-up maps memory), so they never load the script.
 
 #include <dlfcn.h>
 #include <linux/dma-buf.h>
@@ -16,7 +18,6 @@
 
 #include "fake_kms_state.hpp"
 
-using fake_kms::ensure_loaded;
 using fake_kms::state;
 
 namespace {
@@ -75,7 +76,7 @@ void* map_dmabuf(state& st, void* address, std::size_t length, int prot, int fla
 extern "C" {
 
 void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
-    state& st = ensure_loaded();
+    state& st = fake_kms::the_state();
     if (fd != -1 && fd == st.dmabuf_fd) {
         return map_dmabuf(st, address, length, prot, flags, fd, offset);
     }
@@ -84,7 +85,7 @@ void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offs
 }
 
 int munmap(void* address, size_t length) noexcept {
-    state& st = ensure_loaded();
+    state& st = fake_kms::the_state();
     static auto* real_munmap = next_definition<int(void*, size_t)>("munmap");
     if (address != nullptr && address == st.mapping.start) {
         st.log("munmap(length=" + std::to_string(length) + ")");
@@ -101,7 +102,7 @@ int munmap(void* address, size_t length) noexcept {
 }
 
 int close(int fd) {
-    state& st = ensure_loaded();
+    state& st = fake_kms::the_state();
     if (fd != -1 && fd == st.dmabuf_fd) {
         st.log("close(dmabuf)");
         st.dmabuf_fd = -1;
@@ -119,7 +120,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     void* argument = va_arg(args, void*);
     va_end(args);
 
-    state& st = ensure_loaded();
+    state& st = fake_kms::the_state();
     if (fd != -1 && fd == st.dmabuf_fd && request == DMA_BUF_IOCTL_SYNC) {
         const auto* sync = static_cast<const dma_buf_sync*>(argument);
         std::string event = "ioctl(DMA_BUF_IOCTL_SYNC, ";

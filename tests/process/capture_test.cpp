@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "pixels.hpp"
 #include "decoded_png.hpp"
+#include "pixels.hpp"
 #include "temp_dir.hpp"
 #include "tool_process.hpp"
 
@@ -16,7 +16,7 @@ using rgb = std::vector<std::uint8_t>;
 using lines = std::vector<std::string>;
 
 class Capture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { write_file(card_, ""); }
 
     // A lit CRTC showing a framebuffer of the given words and geometry.
@@ -26,9 +26,9 @@ protected:
         const auto bytes = framebuffer_bytes(words, width, word_size, pitch);
         write_file(buffer_, std::string(offset, '\x5a') + std::string(bytes.begin(), bytes.end()));
         return "crtc 30 0\ncrtc 31 45\nfb id=45 width=" + std::to_string(width) +
-               " height=" + std::to_string(words.size() / width) + " pitch=" +
-               std::to_string(pitch) + " offset=" + std::to_string(offset) + " format=" + format +
-               "\nbuffer_file " + buffer_ + "\n";
+               " height=" + std::to_string(words.size() / width) +
+               " pitch=" + std::to_string(pitch) + " offset=" + std::to_string(offset) +
+               " format=" + format + "\nbuffer_file " + buffer_ + "\n";
     }
 
     tool_result run(const std::string& s, std::vector<std::string> args = {}) {
@@ -45,8 +45,8 @@ protected:
 };
 
 TEST_F(Capture, DefaultRunWritesScreenshotPngInTheWorkingDirectorySilently) {
-    const tool_result r = run(script("XR24", {0x00FF8040, 0x00000000, 0x00FFFFFF, 0x00010203}, 2, 8),
-                              {"--screenshot"});
+    const tool_result r = run(
+        script("XR24", {0x00FF8040, 0x00000000, 0x00FFFFFF, 0x00010203}, 2, 8), {"--screenshot"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     const auto image = read_png(cwd_ / "screenshot.png");
@@ -59,8 +59,7 @@ TEST_F(Capture, DefaultRunWritesScreenshotPngInTheWorkingDirectorySilently) {
                      "drmModeGetFB2(45)", "drmPrimeHandleToFD(handle=1, flags=DRM_CLOEXEC)",
                      "mmap(length=16, PROT_READ, MAP_SHARED, offset=0)",
                      "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)", "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
-                     "munmap(length=16)", "close(dmabuf)", "drmModeFreeFB2(45)",
-                     "close(device)"}));
+                     "munmap(length=16)", "close(dmabuf)", "drmModeFreeFB2(45)", "close(device)"}));
 }
 
 TEST_F(Capture, OutputOptionNamesTheFileAndAnEmptyLastOneMeansTheDefault) {
@@ -95,9 +94,10 @@ TEST_F(Capture, Rgb565AtAnOffsetWithPaddedRows) {
 
 TEST_F(Capture, PlaneFallbackCapturesTheAttachedPlane) {
     write_file(buffer_, std::string("\x40\x80\xFF\x00", 4));
-    const tool_result r = run("crtc 31 0\nplane 40 0 44\nplane 41 31 46\n"
-                              "fb id=46 width=1 height=1 pitch=4 format=XR24\nbuffer_file " +
-                              buffer_ + "\n");
+    const tool_result r =
+        run("crtc 31 0\nplane 40 0 44\nplane 41 31 46\n"
+            "fb id=46 width=1 height=1 pitch=4 format=XR24\nbuffer_file " +
+            buffer_ + "\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_png(cwd_ / "screenshot.png")->rgb, (rgb{255, 128, 64}));
 }

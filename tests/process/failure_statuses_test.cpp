@@ -14,12 +14,13 @@ namespace {
 using lines = std::vector<std::string>;
 
 class Failure : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { write_file(card_, ""); }
 
     tool_result run(const std::string& script, std::vector<std::string> args = {}) {
         args.insert(args.begin(), {"-d", card_});
-        tool_result result = run_tool({.args = args, .cwd = cwd_.path().string(), .script = script});
+        tool_result result =
+            run_tool({.args = args, .cwd = cwd_.path().string(), .script = script});
         EXPECT_EQ(result.out, "");
         EXPECT_TRUE(std::filesystem::is_empty(cwd_.path())) << "no file may be created";
         return result;
@@ -41,7 +42,8 @@ constexpr char lit[] = "crtc 31 45\n";
 TEST_F(Failure, DeviceThatCannotBeOpenedIs101) {
     const tool_result missing = run("", {"-d", dir_ / "nope"});
     EXPECT_EQ(missing.status, 101);
-    EXPECT_EQ(missing.err, "scanoutsnap: open " + (dir_ / "nope") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "scanoutsnap: open " + (dir_ / "nope") + ": No such file or directory\n");
 
     const tool_result empty = run("", {"-d", ""});
     EXPECT_EQ(empty.status, 101);
@@ -83,11 +85,11 @@ TEST_F(Failure, NothingOnScreenIs103WithRecordsFreedBeforeAndDeviceClosedAfterTh
                                     .merge_events_into_stderr = true});
     EXPECT_EQ(r.status, 103);
     const lines err = lines_of(r.err);
-    EXPECT_EQ(lines(err.end() - 4, err.end()),
-              (lines{"drmModeFreePlaneResources", "drmModeFreeResources",
-                     "scanoutsnap: no active framebuffer found on " + card_ +
-                         " (no CRTC/plane with fb)",
-                     "close(device)"}));
+    EXPECT_EQ(
+        lines(err.end() - 4, err.end()),
+        (lines{"drmModeFreePlaneResources", "drmModeFreeResources",
+               "scanoutsnap: no active framebuffer found on " + card_ + " (no CRTC/plane with fb)",
+               "close(device)"}));
 }
 
 TEST_F(Failure, UnreadableFramebufferDescriptionIs104) {
@@ -101,7 +103,8 @@ TEST_F(Failure, TiledLayoutIs105AndWinsOverAnUnsupportedFormat) {
     for (const char* format : {"XR24", "XB24"}) {
         const tool_result r = run(std::string(lit) +
                                   "fb id=45 width=4 height=4 pitch=16 modifier=0x700000000000006 "
-                                  "format=" + format + "\n");
+                                  "format=" +
+                                  format + "\n");
         EXPECT_EQ(r.status, 105);
         EXPECT_EQ(r.err,
                   "scanoutsnap: unsupported modifier 0x700000000000006 (tiled/swizzled, e.g. "
@@ -111,7 +114,8 @@ TEST_F(Failure, TiledLayoutIs105AndWinsOverAnUnsupportedFormat) {
 }
 
 TEST_F(Failure, UnsupportedFormatIs106) {
-    const tool_result r = run(std::string(lit) + "fb id=45 width=4 height=4 pitch=16 format=XB24\n");
+    const tool_result r =
+        run(std::string(lit) + "fb id=45 width=4 height=4 pitch=16 format=XB24\n");
     EXPECT_EQ(r.status, 106);
     EXPECT_EQ(r.err, "scanoutsnap: unsupported format 0x34324258 (XRGB8888/ARGB8888/RGB565)\n");
     EXPECT_EQ(last(r, 3), (lines{"drmModeGetFB2(45)", "drmModeFreeFB2(45)", "close(device)"}));
@@ -173,21 +177,23 @@ TEST_F(Failure, ImageLibpngRefusesIs109AfterTheReleaseWithAnEmptyFile) {
 
 TEST_F(Failure, UnwritableOutputIs109WithTheOpenError) {
     const std::string path = dir_ / "missing/shot.png";
-    const tool_result r = run(std::string(lit) +
-                                  "fb id=45 width=4 height=4 pitch=16 format=XR24\nbuffer_size 64\n",
-                              {"-o", path});
+    const tool_result r =
+        run(std::string(lit) + "fb id=45 width=4 height=4 pitch=16 format=XR24\nbuffer_size 64\n",
+            {"-o", path});
     EXPECT_EQ(r.status, 109);
     EXPECT_EQ(r.err, "scanoutsnap: write " + path + ": No such file or directory\n");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
 }
 
 TEST_F(Failure, RealKernelAnswersForNonDrmPaths) {
-    const tool_result not_drm = run_tool({.args = {"-d", "/dev/null"}, .cwd = cwd_.path().string()});
+    const tool_result not_drm =
+        run_tool({.args = {"-d", "/dev/null"}, .cwd = cwd_.path().string()});
     EXPECT_EQ(not_drm.status, 101);
     EXPECT_EQ(not_drm.err,
               "scanoutsnap: drmGetCap(DRM_CAP_PRIME) fehlgeschlagen: Inappropriate ioctl for "
               "device (Treiber unterstützt PRIME nicht)\n");
-    const tool_result missing = run_tool({.args = {"-d", "/nonexistent"}, .cwd = cwd_.path().string()});
+    const tool_result missing =
+        run_tool({.args = {"-d", "/nonexistent"}, .cwd = cwd_.path().string()});
     EXPECT_EQ(missing.status, 101);
     EXPECT_EQ(missing.err, "scanoutsnap: open /nonexistent: No such file or directory\n");
     EXPECT_TRUE(std::filesystem::is_empty(cwd_.path()));

@@ -27,7 +27,7 @@ owner owner_of(const std::string& path) {
 }
 
 class Sudo : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (::geteuid() != 0) {
             GTEST_SKIP() << "needs root";
@@ -44,18 +44,21 @@ protected:
     tool_result run(const char* uid, const char* gid, const std::string& output,
                     std::vector<std::string> wrapper = {}) {
         std::map<std::string, std::string> env;
-        if (uid != nullptr) env["SUDO_UID"] = uid;
-        if (gid != nullptr) env["SUDO_GID"] = gid;
+        if (uid != nullptr)
+            env["SUDO_UID"] = uid;
+        if (gid != nullptr)
+            env["SUDO_GID"] = gid;
         // A process that gave up root cannot be inspected by the leak checker.
         env["ASAN_OPTIONS"] = "detect_leaks=0:verify_asan_link_order=0";
-        const std::string script = "crtc 31 45\nfb id=45 width=2 height=2 pitch=8 format=XR24\n"
-                                   "buffer_file " + buffer_ + "\n";
-        tool_result r =
-            run_tool({.args = {"-d", card_, "-o", output},
-                      .env = env,
-                      .cwd = dir_.path().string(),
-                      .script = script,
-                      .wrapper = wrapper});
+        const std::string script =
+            "crtc 31 45\nfb id=45 width=2 height=2 pitch=8 format=XR24\n"
+            "buffer_file " +
+            buffer_ + "\n";
+        tool_result r = run_tool({.args = {"-d", card_, "-o", output},
+                                  .env = env,
+                                  .cwd = dir_.path().string(),
+                                  .script = script,
+                                  .wrapper = wrapper});
         EXPECT_EQ(r.out, "");
         return r;
     }

@@ -10,8 +10,8 @@ namespace {
 int count_ancillary_chunks(const std::vector<unsigned char>& file) {
     int count = 0;
     for (std::size_t at = 8; at + 8 <= file.size();) {
-        const std::uint32_t length = std::uint32_t{file[at]} << 24 | file[at + 1] << 16 |
-                                     file[at + 2] << 8 | file[at + 3];
+        const std::uint32_t length =
+            std::uint32_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
         const std::string type(reinterpret_cast<const char*>(&file[at + 4]), 4);
         if (type != "IHDR" && type != "IDAT" && type != "IEND") {
             ++count;

@@ -12,7 +12,7 @@ struct decoded_png {
     int bit_depth = 0;
     int color_type = 0;
     int interlace = 0;
-    int ancillary_chunks = 0;  // chunks other than IHDR, IDAT and IEND
+    int ancillary_chunks = 0;       // chunks other than IHDR, IDAT and IEND
     std::vector<std::uint8_t> rgb;  // height rows of width × 3 bytes
 
     std::vector<std::uint8_t> pixel(std::uint32_t x, std::uint32_t y) const {

@@ -7,7 +7,7 @@
 
 // Sends standard error to a temporary file while it lives; text() reads it.
 class stderr_capture {
-public:
+  public:
     stderr_capture() : file_(::tmpfile()), saved_(::dup(2)) {
         std::fflush(stderr);
         ::dup2(::fileno(file_), 2);
@@ -29,7 +29,7 @@ public:
         return content;
     }
 
-private:
+  private:
     void restore() {
         if (saved_ != -1) {
             std::fflush(stderr);

@@ -5,7 +5,7 @@
 
 // A fresh directory under /tmp, removed with everything in it.
 class temp_dir {
-public:
+  public:
     temp_dir();
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
@@ -14,7 +14,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

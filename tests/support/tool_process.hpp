@@ -10,9 +10,9 @@ struct tool_run {
     std::vector<std::string> args;
     std::map<std::string, std::string> env;  // the whole environment, besides the fake's own
     std::string cwd;                         // the test's working directory (required)
-    std::string script;                      // the fake's script; empty runs against the real kernel
-    std::vector<std::string> wrapper;        // a command to run the tool under, e.g. setpriv
-    bool merge_events_into_stderr = false;   // to see the order of lines and releases
+    std::string script;                     // the fake's script; empty runs against the real kernel
+    std::vector<std::string> wrapper;       // a command to run the tool under, e.g. setpriv
+    bool merge_events_into_stderr = false;  // to see the order of lines and releases
 };
 
 struct tool_result {

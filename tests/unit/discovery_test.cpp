@@ -11,7 +11,7 @@ namespace {
 using events = std::vector<std::string>;
 
 class Discovery : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { write_file(card_, ""); }
 
     // The id find_active_fb returns, or 0 with its status in last_status.
@@ -47,10 +47,10 @@ TEST_F(Discovery, FirstLitCrtcWinsAndPlanesAreNotAsked) {
     s.crtcs = {{31, 0}, {32, 45}, {33, 46}};
     s.planes = {{40, 31, 47}};
     EXPECT_EQ(discover(s), 45u);
-    EXPECT_EQ(scan_events(), (events{"drmModeGetResources", "drmModeGetCrtc(31)",
-                                     "drmModeFreeCrtc(31)", "drmModeGetCrtc(32)",
-                                     "drmModeFreeCrtc(32)", "drmModeFreeResources",
-                                     "close(device)"}));
+    EXPECT_EQ(scan_events(),
+              (events{"drmModeGetResources", "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)",
+                      "drmModeGetCrtc(32)", "drmModeFreeCrtc(32)", "drmModeFreeResources",
+                      "close(device)"}));
     EXPECT_EQ(lines, "");
 }
 
@@ -75,8 +75,8 @@ TEST_F(Discovery, NoCrtcsAtAllGoesStraightToThePlanes) {
     EXPECT_EQ(discover(s), 60u);
     EXPECT_EQ(scan_events(),
               (events{"drmModeGetResources", "drmModeGetPlaneResources", "drmModeGetPlane(40)",
-                      "drmModeFreePlane(40)", "drmModeFreePlaneResources",
-                      "drmModeFreeResources", "close(device)"}));
+                      "drmModeFreePlane(40)", "drmModeFreePlaneResources", "drmModeFreeResources",
+                      "close(device)"}));
 }
 
 TEST_F(Discovery, NothingOnScreenIsStatus103WithRecordsFreedBeforeTheLine) {

@@ -14,7 +14,7 @@ namespace {
 using events = std::vector<std::string>;
 
 class Mapping : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { write_file(card_, ""); }
 
     outcome<mapped_fb> map(const fake_kms::script& s) {

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "decoded_png.hpp"
 #include "output/png_writers.hpp"
 #include "pixels.hpp"
-#include "decoded_png.hpp"
 #include "stderr_capture.hpp"
 #include "temp_dir.hpp"
 
@@ -15,9 +15,9 @@ namespace {
 using rgb = std::vector<std::uint8_t>;
 
 class PngWriter : public ::testing::Test {
-protected:
+  protected:
     std::optional<decoded_png> write_xrgb(const std::vector<std::uint32_t>& words,
-                                        std::uint32_t width, std::uint32_t pitch) {
+                                          std::uint32_t width, std::uint32_t pitch) {
         const auto bytes = framebuffer_bytes(words, width, 4, pitch);
         const auto height = std::uint32_t(words.size() / width);
         EXPECT_EQ(write_png_rgb24_xrgb(path_.c_str(), width, height, pitch, bytes.data()), 0);
@@ -25,7 +25,7 @@ protected:
     }
 
     std::optional<decoded_png> write_rgb565(const std::vector<std::uint32_t>& words,
-                                          std::uint32_t width, std::uint32_t pitch) {
+                                            std::uint32_t width, std::uint32_t pitch) {
         const auto bytes = framebuffer_bytes(words, width, 2, pitch);
         const auto height = std::uint32_t(words.size() / width);
         EXPECT_EQ(write_png_rgb24_rgb565(path_.c_str(), width, height, pitch, bytes.data()), 0);
@@ -55,8 +55,8 @@ TEST_F(PngWriter, Rgb565ScalesEachChannelWithTruncatingDivision) {
     const auto image =
         write_rgb565({0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821}, 7, 14);
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->rgb, (rgb{0,   0,   0,   255, 255, 255, 255, 0, 0,   0,   255,
-                               0,   0,   0,   255, 131, 129, 131, 8, 4,   8}));
+    EXPECT_EQ(image->rgb, (rgb{0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 255,
+                               0, 0, 0, 255, 131, 129, 131, 8, 4, 8}));
 }
 
 TEST_F(PngWriter, Rgb565EveryChannelValueMatchesTheFormula) {
@@ -86,8 +86,8 @@ TEST_F(PngWriter, PitchPaddingNeverReachesTheImage) {
     ASSERT_EQ(image->width, 5u);
     ASSERT_EQ(image->height, 3u);
     for (std::uint32_t i = 0; i < 15; ++i) {
-        EXPECT_EQ(image->pixel(i % 5, i / 5), (rgb{std::uint8_t(i), std::uint8_t(2 * i),
-                                                   std::uint8_t(3 * i)}));
+        EXPECT_EQ(image->pixel(i % 5, i / 5),
+                  (rgb{std::uint8_t(i), std::uint8_t(2 * i), std::uint8_t(3 * i)}));
     }
     const auto image565 = write_rgb565({0x8410, 0x0821, 0xF800, 0x001F}, 2, 6);
     ASSERT_TRUE(image565);

@@ -7,10 +7,10 @@
 #include "capture/device.hpp"
 #include "capture/mapped_fb.hpp"
 #include "command_line.hpp"
+#include "decoded_png.hpp"
 #include "fake_kms.hpp"
 #include "output/snapshot.hpp"
 #include "pixels.hpp"
-#include "decoded_png.hpp"
 #include "recorded_privileges.hpp"
 #include "stderr_capture.hpp"
 #include "temp_dir.hpp"
@@ -20,7 +20,7 @@ namespace {
 using rgb = std::vector<std::uint8_t>;
 
 class Snapshot : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         write_file(card_, "");
         ::unsetenv("SUDO_UID");
@@ -82,7 +82,7 @@ TEST_F(Snapshot, FullDiskSeenOnlyAtTheFlushIsStatus109) {
 }
 
 class SudoCaller : public Snapshot {
-protected:
+  protected:
     void SetUp() override {
         Snapshot::SetUp();
         if (::geteuid() != 0) {
@@ -100,14 +100,20 @@ TEST_F(SudoCaller, RootBecomesTheCallerBeforeWriting) {
 }
 
 TEST_F(SudoCaller, NoSwitchForRootUnsetOrMissingIds) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {"0", "100"}, {"-1", "100"}, {"4294967296", "100"}, {"root", "100"},
-        {"18446744073709551616", "0"}, {"100", nullptr}, {nullptr, "100"}};
+    const std::vector<std::pair<const char*, const char*>> cases = {{"0", "100"},
+                                                                    {"-1", "100"},
+                                                                    {"4294967296", "100"},
+                                                                    {"root", "100"},
+                                                                    {"18446744073709551616", "0"},
+                                                                    {"100", nullptr},
+                                                                    {nullptr, "100"}};
     for (const auto& [uid, gid] : cases) {
         ::unsetenv("SUDO_UID");
         ::unsetenv("SUDO_GID");
-        if (uid != nullptr) ::setenv("SUDO_UID", uid, 1);
-        if (gid != nullptr) ::setenv("SUDO_GID", gid, 1);
+        if (uid != nullptr)
+            ::setenv("SUDO_UID", uid, 1);
+        if (gid != nullptr)
+            ::setenv("SUDO_GID", gid, 1);
         EXPECT_EQ(snapshot(0x34325258, {0, 0}, shot_), exit_status::success);
         EXPECT_TRUE(recorded_privileges::requests.empty()) << (uid ? uid : "(none)");
     }

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds and runs every test of the project on a Debian 12 machine, installing
+# what each stage needs with apt-get. Runs as root (or re-runs itself through
+# sudo): the tests change file owners and the emulated machines need it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ $(id -u) -ne 0 ]]; then
+    exec sudo "$0" "$@"
+fi
+
+passed=0
+failed=0
+failed_stages=()
+
+stage() {
+    local name=$1
+    shift
+    echo "==> ${name}"
+    local start=$SECONDS
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "==> ${name}: passed ($((SECONDS - start)) s)"
+    else
+        failed=$((failed + 1))
+        failed_stages+=("${name}")
+        echo "==> ${name}: FAILED ($((SECONDS - start)) s)"
+    fi
+}
+
+build_and_test() {
+    local dir=$1
+    shift
+    cmake -S . -B "${dir}" "$@" >/dev/null &&
+        cmake --build "${dir}" -j"$(nproc)" &&
+        ctest --test-dir "${dir}" -j"$(nproc)" --output-on-failure
+}
+
+sanitized_tests() {
+    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        build_and_test build-sanitize -DSCANOUTSNAP_SANITIZE=ON
+}
+
+stage "install build dependencies" scripts/install-build-deps.sh
+stage "unit and process tests" build_and_test build
+stage "tests under AddressSanitizer and UndefinedBehaviorSanitizer" sanitized_tests
+
+if ((failed > 0)); then
+    printf 'failed stage: %s\n' "${failed_stages[@]}"
+fi
+echo "stages: ${passed} passed, ${failed} failed"
+((failed == 0))
