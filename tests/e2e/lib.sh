@@ -3,6 +3,10 @@
 # Needs: E2E_ROOT (the repository) set by the caller.
 
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
+# Root for package installation: directly when root, else through sudo.
+e2e_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
 e2e_die() {
     printf '[e2e] ERROR: %s\n' "$*" >&2
     exit 2
@@ -43,7 +47,7 @@ e2e_arch_setup() {
 e2e_install_packages() {
     if [ "$E2E_DEB_ARCH" != amd64 ] && ! dpkg --print-foreign-architectures | grep -qx "$E2E_DEB_ARCH"; then
         e2e_log "dpkg --add-architecture $E2E_DEB_ARCH"
-        dpkg --add-architecture "$E2E_DEB_ARCH"
+        e2e_as_root dpkg --add-architecture "$E2E_DEB_ARCH"
         E2E_FORCE_UPDATE=1
     fi
     local missing=() p
@@ -56,10 +60,10 @@ e2e_install_packages() {
         return 0
     fi
     e2e_log "apt-get update"
-    apt-get update -qq || e2e_die "apt-get update failed"
+    e2e_as_root apt-get update -qq || e2e_die "apt-get update failed"
     if [ ${#missing[@]} -gt 0 ]; then
         e2e_log "apt-get install --no-install-recommends ${missing[*]}"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        e2e_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             "${missing[@]}" >/dev/null || e2e_die "apt-get install failed: ${missing[*]}"
     fi
     E2E_UPDATED=1
@@ -67,12 +71,14 @@ e2e_install_packages() {
 
 # e2e_apt_download DIR PACKAGE: apt-get download into DIR (prints the file).
 e2e_apt_download() {
-    local dir=$1 pkg=$2 f
-    (cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg" >/dev/null 2>&1) || {
+    local dir=$1 pkg=$2 f sandbox=()
+    # As root, apt would hand the download to its _apt user, who cannot write DIR.
+    [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+    (cd "$dir" && apt-get download -q "${sandbox[@]}" "$pkg" >/dev/null 2>&1) || {
         # The package lists may be stale or missing on a fresh machine.
-        [ -n "${E2E_UPDATED:-}" ] || apt-get update -qq
+        [ -n "${E2E_UPDATED:-}" ] || e2e_as_root apt-get update -qq
         E2E_UPDATED=1
-        (cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "$pkg" >/dev/null) ||
+        (cd "$dir" && apt-get download -q "${sandbox[@]}" "$pkg" >/dev/null) ||
             e2e_die "apt-get download $pkg failed"
     }
     f=$(ls -t "$dir"/"${pkg%%:*}"_*.deb 2>/dev/null | head -n1)
@@ -88,7 +94,7 @@ e2e_fetch_kernel() {
     pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')
     if [ -z "$pkg" ]; then
-        [ -n "${E2E_UPDATED:-}" ] || apt-get update -qq
+        [ -n "${E2E_UPDATED:-}" ] || e2e_as_root apt-get update -qq
         E2E_UPDATED=1
         pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
             awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')

@@ -179,7 +179,7 @@ case_end() {
         passed=$((passed + 1))
     else
         printf 'FAIL  %s\n' "$case_name"
-        printf '        %s\n' "${reasons[@]}"
+        printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
         failed=$((failed + 1))
     fi
 }
