@@ -16,20 +16,25 @@ using rgb = std::vector<std::uint8_t>;
 
 class PngWriter : public ::testing::Test {
   protected:
-    std::optional<decoded_png> write_xrgb(const std::vector<std::uint32_t>& words,
-                                          std::uint32_t width, std::uint32_t pitch) {
-        const auto bytes = framebuffer_bytes(words, width, 4, pitch);
+    using writer = int (*)(const char*, std::uint32_t, std::uint32_t, std::uint32_t,
+                           const std::uint8_t*);
+
+    // Writes the words as rows of width pixels, padded to pitch, and decodes the file.
+    std::optional<decoded_png> write(writer write_png, std::uint32_t word_size,
+                                     const std::vector<std::uint32_t>& words, std::uint32_t width,
+                                     std::uint32_t pitch) {
+        const auto bytes = framebuffer_bytes(words, width, word_size, pitch);
         const auto height = std::uint32_t(words.size() / width);
-        EXPECT_EQ(write_png_rgb24_xrgb(path_.c_str(), width, height, pitch, bytes.data()), 0);
+        EXPECT_EQ(write_png(path_.c_str(), width, height, pitch, bytes.data()), 0);
         return read_png(path_);
     }
-
+    std::optional<decoded_png> write_xrgb(const std::vector<std::uint32_t>& words,
+                                          std::uint32_t width, std::uint32_t pitch) {
+        return write(write_png_rgb24_xrgb, 4, words, width, pitch);
+    }
     std::optional<decoded_png> write_rgb565(const std::vector<std::uint32_t>& words,
                                             std::uint32_t width, std::uint32_t pitch) {
-        const auto bytes = framebuffer_bytes(words, width, 2, pitch);
-        const auto height = std::uint32_t(words.size() / width);
-        EXPECT_EQ(write_png_rgb24_rgb565(path_.c_str(), width, height, pitch, bytes.data()), 0);
-        return read_png(path_);
+        return write(write_png_rgb24_rgb565, 2, words, width, pitch);
     }
 
     temp_dir dir_;
