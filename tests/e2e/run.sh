@@ -163,65 +163,77 @@ done
 wait || true
 
 # ------------------------------------------------------------------ checks
+# Every case is a function that calls why() for each thing that is wrong;
+# check NAME FUNCTION runs it and prints its verdict.
 passed=0
 failed=0
 skipped=0
 reasons=()
 
-case_begin() {
-    case_name=$1
-    reasons=()
-}
 why() { reasons+=("$*"); }
-case_end() {
+check() { # check NAME FUNCTION [ARG...]
+    local name=$1
+    shift
+    reasons=()
+    "$@" || true
     if [ ${#reasons[@]} -eq 0 ]; then
-        printf 'PASS  %s\n' "$case_name"
+        printf 'PASS  %s\n' "$name"
         passed=$((passed + 1))
     else
-        printf 'FAIL  %s\n' "$case_name"
+        printf 'FAIL  %s\n' "$name"
         printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
         failed=$((failed + 1))
     fi
 }
-case_skip() {
-    printf 'SKIP  %s: %s\n' "$1" "$2"
-    skipped=$((skipped + 1))
+# scene_check NAME SCENE FUNCTION [may-refuse]: a case that needs SCENE on
+# screen. A configuration that the driver refused is a skip where the suite
+# allows it (may-refuse) and a failure elsewhere.
+scene_check() {
+    local refusal
+    refusal=$(cat "$res/scene-$2/ready" 2>/dev/null || echo "no answer from the scene helper")
+    if [ "$refusal" = ok ]; then
+        check "$1" "$3"
+    elif [[ $refusal == refused* ]] && [ "${4:-}" = may-refuse ]; then
+        printf 'SKIP  %s: the driver refused the configuration: %s\n' "$1" "$refusal"
+        skipped=$((skipped + 1))
+    else
+        check "$1" why "scene $2: $refusal"
+    fi
 }
 
-# The checks of one tool run in directory $res/$c.
+# Checks of one tool run, recorded in $res/$c.
+ran() { [ -f "$res/$c/rc" ] || { why "the guest did not run this case"; return 1; }; }
 expect_rc() {
     local got
-    got=$(cat "$res/$c/rc" 2>/dev/null || echo none)
+    got=$(cat "$res/$c/rc")
     [ "$got" = "$1" ] || why "exit status $got, want $1"
 }
 expect_stdout_empty() {
-    [ -f "$res/$c/stdout" ] && [ ! -s "$res/$c/stdout" ] ||
-        why "standard output not empty: $(head -c 200 "$res/$c/stdout" 2>/dev/null)"
+    [ ! -s "$res/$c/stdout" ] || why "standard output not empty: $(head -c 200 "$res/$c/stdout")"
 }
 expect_stderr_empty() {
-    [ -f "$res/$c/stderr" ] && [ ! -s "$res/$c/stderr" ] ||
-        why "standard error not empty: $(head -c 300 "$res/$c/stderr" 2>/dev/null | tr '\n' '|')"
+    [ ! -s "$res/$c/stderr" ] ||
+        why "standard error not empty: $(head -c 300 "$res/$c/stderr" | tr '\n' '|')"
 }
 expect_stderr() { # expect_stderr EXPECTED-FILE: byte for byte
     if ! cmp -s "$E2E_DIR/expected/$1" "$res/$c/stderr"; then
         why "standard error differs from expected/$1:"
-        why "  got:  $(od -An -c "$res/$c/stderr" 2>/dev/null | tr -s ' \n' ' ' | head -c 400)"
+        why "  got:  $(od -An -c "$res/$c/stderr" | tr -s ' \n' ' ' | head -c 400)"
         why "  want: $(od -An -c "$E2E_DIR/expected/$1" | tr -s ' \n' ' ' | head -c 400)"
     fi
 }
-expect_entries() { # expect_entries "uid:gid name" ...: the working directory afterwards
+expect_entries() { # expect_entries "uid:gid name"...: the working directory afterwards
     local got want
-    got=$(awk '{ print $1, $4 }' "$res/$c/ls" 2>/dev/null | sort | tr '\n' ';')
+    got=$(awk '{ print $1, $4 }' "$res/$c/ls" | sort | tr '\n' ';')
     want=$(printf '%s\n' "$@" | sed '/^$/d' | sort | tr '\n' ';')
     [ "$got" = "$want" ] || why "working directory holds [${got}], want [${want}]"
 }
 expect_png() { # expect_png FILE DUMP: pixel for pixel
     local out
-    if ! out=$("$pngcmp" compare "$res/$c/files/$1" "$2" 2>&1); then
+    out=$("$pngcmp" compare "$res/$c/files/$1" "$2" 2>&1) ||
         why "$1 vs $(basename "$(dirname "$2")")/$(basename "$2"): $out"
-    fi
 }
-expect_png_not() {
+expect_png_not() { # expect_png_not FILE DUMP: not that picture
     local out
     out=$("$pngcmp" differ "$res/$c/files/$1" "$2" 2>&1) || why "$1: $out"
 }
@@ -230,199 +242,129 @@ expect_pixels() { # expect_pixels FILE X Y R G B ...
     shift
     out=$("$pngcmp" at "$res/$c/files/$f" "$@" 2>&1) || why "$out"
 }
-ran() { [ -f "$res/$c/rc" ] || why "the guest did not run this case"; }
-scene_ok() { # scene_ok NAME: prints the refusal when the scene did not come up
-    local r
-    r=$(cat "$res/scene-$1/ready" 2>/dev/null || echo "no answer from the scene helper")
-    [ "$r" = ok ] || echo "$r"
-}
-reader_ok() { # reader_ok CASE NAME
-    [ "$(cat "$res/$1/$2.rc" 2>/dev/null)" = 0 ] ||
-        why "reader $1/$2 failed: $(cat "$res/$1/$2.log" 2>/dev/null)"
+reader_ok() { # reader_ok CASE NAME: the suite's own read of the screen worked
+    [ "$(cat "$res/$1/$2.rc" 2>/dev/null)" = 0 ] && return 0
+    why "reader $1/$2 failed: $(cat "$res/$1/$2.log" 2>/dev/null || echo 'it did not run')"
+    return 1
 }
 
-# A scene case: checks when the scene came up, skip with the driver's answer
-# when the driver refused that configuration.
-scene_case() { # scene_case CASENAME SCENE CHECKFN
-    local refusal
-    refusal=$(scene_ok "$2")
-    if [ -n "$refusal" ]; then
-        if [[ $refusal == refused* ]] && [ "${4:-}" = may-refuse ]; then
-            case_skip "$1" "the driver refused the configuration: $refusal"
-        else
-            case_begin "$1"
-            why "scene $2: $refusal"
-            case_end
-        fi
-        return
-    fi
-    case_begin "$1"
-    "$3"
-    case_end
-}
-
-check_harness_console() {
-    reader_ok console before
-    reader_ok console after
+# The suite's own pieces: the reader sees what is on screen.
+harness_console() {
+    reader_ok console before || return 0
+    reader_ok console after || return 0
     cmp -s "$res/console/before.dump" "$res/console/after.dump" ||
         why "the console changed while the tool ran (before.dump != after.dump)"
+    [ "$boot" != cirrus ] || grep -q 'format 0x36314752' "$res/console/before.log" ||
+        why "the cirrus console is not RGB565: $(cat "$res/console/before.log")"
 }
-harness_reader_vs_scene() { # the reader sees what the scene put on screen
-    reader_ok "$1" reader
+harness_scene() { # harness_scene SCENE
+    reader_ok "$1" reader || return 0
     cmp -s "$res/$1/reader.dump" "$res/scene-$1/expect.dump" ||
         why "reader.dump != the scene's expect.dump"
+    if [ -f "$res/scene-$1/other.dump" ] &&
+        cmp -s "$res/scene-$1/expect.dump" "$res/scene-$1/other.dump"; then
+        why "the two outputs show the same picture"
+    fi
 }
+harness_xrgb_pitch() { harness_scene xrgb-pitch; }
+harness_two_outputs() { harness_scene two-outputs; }
+harness_second_only() { harness_scene second-only; }
+harness_cursor_argb() { harness_scene cursor-argb; }
+harness_rgb565_table() { harness_scene rgb565-table; }
 
-check_console() {
+# The tool's cases.
+case_console() {
     c=console
-    ran
+    ran || return 0
     expect_rc 0
     expect_stdout_empty
     expect_stderr_empty
     expect_entries "0:0 screenshot.png"
     expect_png screenshot.png "$res/console/before.dump"
 }
-
-check_virtio_boot() {
-    case_begin "$arch/virtio/harness: console read twice, unchanged"
-    check_harness_console
-    case_end
-    for s in xrgb-pitch two-outputs second-only; do
-        scene_case "$arch/virtio/harness: reader sees scene $s" "$s" "harness_$s"
-    done
-    scene_case "$arch/virtio/harness: reader sees scene cursor-argb" cursor-argb \
-        harness_cursor-argb may-refuse
-    [ -n "$harness_only" ] && return
-
-    case_begin "$arch/virtio/console: no arguments, XRGB8888 console -> screenshot.png, 0"
-    check_console
-    case_end
-
-    case_begin "$arch/virtio/sudo-owner: SUDO_UID/SUDO_GID=1000 -> file owned by 1000:1000"
+case_sudo_owner() {
     c=sudo-owner
-    ran
+    ran || return 0
     expect_rc 0
     expect_stdout_empty
     expect_stderr_empty
     expect_entries "1000:1000 screenshot.png"
     expect_png screenshot.png "$res/console/before.dump"
-    case_end
-
-    case_begin "$arch/virtio/sudo-rootonly: caller cannot write the directory -> 109, no file"
+}
+case_sudo_rootonly() {
     c=sudo-rootonly
-    ran
+    ran || return 0
     expect_rc 109
     expect_stdout_empty
     expect_stderr sudo-rootonly.txt
     expect_entries
-    case_end
-
-    case_begin "$arch/virtio/render-node: -d /dev/dri/renderD128 -> 102"
+}
+case_render_node() {
     c=render-node
-    ran
+    ran || return 0
     expect_rc 102
     expect_stdout_empty
     expect_stderr render-node.txt
     expect_entries
-    case_end
-
-    scene_case "$arch/virtio/xrgb-pitch: XRGB8888 with pitch > width*4, -o pitch.png" xrgb-pitch \
-        check_xrgb_pitch
-    scene_case "$arch/virtio/unprivileged: non-master uid 1000 -> 107 with the ENOENT hints" \
-        xrgb-pitch check_unprivileged
-    scene_case "$arch/virtio/two-outputs: two lit outputs, the first CRTC's picture" two-outputs \
-        check_two_outputs
-    scene_case "$arch/virtio/second-only: first CRTC off, the second CRTC's picture" second-only \
-        check_second_only
-    scene_case "$arch/virtio/cursor-argb: primary plane off, ARGB8888 cursor plane (plane fallback)" \
-        cursor-argb check_cursor_argb may-refuse
-    scene_case "$arch/virtio/dev-full: 64x64 plane to /dev/full -> 109" cursor-argb \
-        check_dev_full may-refuse
 }
-harness_xrgb-pitch() { harness_reader_vs_scene xrgb-pitch; }
-harness_two-outputs() {
-    harness_reader_vs_scene two-outputs
-    cmp -s "$res/scene-two-outputs/expect.dump" "$res/scene-two-outputs/other.dump" &&
-        why "the two outputs show the same picture"
-    return 0
-}
-harness_second-only() { harness_reader_vs_scene second-only; }
-harness_cursor-argb() { harness_reader_vs_scene cursor-argb; }
-check_xrgb_pitch() {
+case_xrgb_pitch() {
     c=xrgb-pitch
-    ran
+    ran || return 0
     expect_rc 0
     expect_stdout_empty
     expect_stderr_empty
     expect_entries "0:0 pitch.png"
     expect_png pitch.png "$res/scene-xrgb-pitch/expect.dump"
 }
-check_unprivileged() {
+case_unprivileged() {
     c=unprivileged
-    ran
+    ran || return 0
     expect_rc 107
     expect_stdout_empty
     expect_stderr unprivileged.txt
     expect_entries
 }
-check_two_outputs() {
+case_two_outputs() {
     c=two-outputs
-    ran
+    ran || return 0
     expect_rc 0
+    expect_stdout_empty
     expect_stderr_empty
     expect_entries "0:0 screenshot.png"
     expect_png screenshot.png "$res/scene-two-outputs/expect.dump"
     expect_png_not screenshot.png "$res/scene-two-outputs/other.dump"
 }
-check_second_only() {
+case_second_only() {
     c=second-only
-    ran
+    ran || return 0
     expect_rc 0
+    expect_stdout_empty
     expect_stderr_empty
     expect_entries "0:0 screenshot.png"
     expect_png screenshot.png "$res/scene-second-only/expect.dump"
 }
-check_cursor_argb() {
+case_cursor_argb() {
     c=cursor-argb
-    ran
+    ran || return 0
     expect_rc 0
     expect_stdout_empty
     expect_stderr_empty
     expect_entries "0:0 cursor.png"
     expect_png cursor.png "$res/scene-cursor-argb/expect.dump"
-    # The four quadrants, whatever the alpha byte said.
+    # The four flat quadrants, whatever the alpha byte said.
     expect_pixels cursor.png 0 0 255 128 64 63 0 32 192 255 0 63 0 0 0 63 63 255 255 255
 }
-check_dev_full() {
+case_dev_full() {
     c=dev-full
-    ran
+    ran || return 0
     expect_rc 109
     expect_stdout_empty
     expect_stderr dev-full.txt
     expect_entries
 }
-
-check_cirrus_boot() {
-    case_begin "$arch/cirrus/harness: console read twice, unchanged"
-    check_harness_console
-    grep -q 'format 0x36314752' "$res/console/before.log" ||
-        why "the cirrus console is not RGB565: $(cat "$res/console/before.log")"
-    case_end
-    scene_case "$arch/cirrus/harness: reader sees scene rgb565-table" rgb565-table \
-        harness_rgb565-table
-    [ -n "$harness_only" ] && return
-
-    case_begin "$arch/cirrus/console: RGB565 console -> screenshot.png, truncating conversion"
-    check_console
-    case_end
-    scene_case "$arch/cirrus/rgb565-table: every RGB565 value and the table values" rgb565-table \
-        check_rgb565_table
-    scene_case "$arch/cirrus/rgb888: RGB888 framebuffer -> 106" rgb888 check_rgb888
-}
-harness_rgb565-table() { harness_reader_vs_scene rgb565-table; }
-check_rgb565_table() {
+case_rgb565_table() {
     c=rgb565-table
-    ran
+    ran || return 0
     expect_rc 0
     expect_stdout_empty
     expect_stderr_empty
@@ -432,43 +374,80 @@ check_rgb565_table() {
     expect_pixels screenshot.png 8 8 0 0 0 24 8 255 255 255 40 8 255 0 0 56 8 0 255 0 \
         72 8 0 0 255 88 8 131 129 131 104 8 8 4 8
 }
-check_rgb888() {
+case_rgb888() {
     c=rgb888
-    ran
+    ran || return 0
     expect_rc 106
     expect_stdout_empty
     expect_stderr rgb888.txt
     expect_entries
 }
-
-check_bochs_boot() {
-    [ -n "$harness_only" ] && return
-    case_begin "$arch/bochs/prime-export: no PRIME export -> 101"
+case_prime_export() {
     c=prime-export
-    ran
+    ran || return 0
     expect_rc 101
     expect_stdout_empty
     expect_stderr prime-export.txt
     expect_entries
-    case_end
+}
+
+checks_virtio() {
+    local p=$arch/virtio
+    check "$p/harness: console read twice, unchanged" harness_console
+    scene_check "$p/harness: reader sees scene xrgb-pitch" xrgb-pitch harness_xrgb_pitch
+    scene_check "$p/harness: reader sees scene two-outputs" two-outputs harness_two_outputs
+    scene_check "$p/harness: reader sees scene second-only" second-only harness_second_only
+    scene_check "$p/harness: reader sees scene cursor-argb" cursor-argb harness_cursor_argb \
+        may-refuse
+    [ -z "$harness_only" ] || return 0
+    check "$p/console: no arguments, XRGB8888 console -> screenshot.png, 0" case_console
+    check "$p/sudo-owner: SUDO_UID/SUDO_GID=1000 -> file owned by 1000:1000" case_sudo_owner
+    check "$p/sudo-rootonly: caller cannot write the directory -> 109, no file" \
+        case_sudo_rootonly
+    check "$p/render-node: -d /dev/dri/renderD128 -> 102" case_render_node
+    scene_check "$p/xrgb-pitch: XRGB8888 with pitch > width*4, -o pitch.png" xrgb-pitch \
+        case_xrgb_pitch
+    scene_check "$p/unprivileged: non-master uid 1000 -> 107 with the ENOENT hints" xrgb-pitch \
+        case_unprivileged
+    scene_check "$p/two-outputs: two lit outputs, the first CRTC's picture" two-outputs \
+        case_two_outputs
+    scene_check "$p/second-only: first CRTC off, the second CRTC's picture" second-only \
+        case_second_only
+    scene_check "$p/cursor-argb: primary plane off, ARGB8888 cursor plane (plane fallback)" \
+        cursor-argb case_cursor_argb may-refuse
+    scene_check "$p/dev-full: 64x64 plane to /dev/full -> 109" cursor-argb case_dev_full \
+        may-refuse
+}
+checks_cirrus() {
+    local p=$arch/cirrus
+    check "$p/harness: console read twice, unchanged, RGB565" harness_console
+    scene_check "$p/harness: reader sees scene rgb565-table" rgb565-table harness_rgb565_table
+    [ -z "$harness_only" ] || return 0
+    check "$p/console: RGB565 console -> screenshot.png, truncating conversion" case_console
+    scene_check "$p/rgb565-table: every RGB565 value and the table values" rgb565-table \
+        case_rgb565_table
+    scene_check "$p/rgb888: RGB888 framebuffer -> 106" rgb888 case_rgb888
+}
+checks_bochs() {
+    [ -z "$harness_only" ] || return 0
+    check "$arch/bochs/prime-export: no PRIME export -> 101" case_prime_export
 }
 
 echo
-for b in "${boot_list[@]}"; do
-    res=$work/$b.results
-    read -r verdict seconds error <"$work/$b.verdict" || verdict=fail
-    case_begin "$arch/$b/boot: guest came up, ran its cases and sent results back (${seconds:-?}s)"
-    [ "$verdict" = ok ] || why "$error"
-    case_end
-    if [ "$verdict" = ok ]; then
-        "check_${b}_boot"
-    fi
+for boot in "${boot_list[@]}"; do
+    res=$work/$boot.results
+    verdict=fail seconds=? error="no verdict"
+    [ -f "$work/$boot.verdict" ] && read -r verdict seconds error <"$work/$boot.verdict"
+    check "$arch/$boot/boot: guest came up, ran its cases and sent results back (${seconds}s)" \
+        eval '[ "$verdict" = ok ] || why "$error"'
+    # After a failed boot its cases are listed too, as failures.
+    "checks_$boot"
 done
 
 echo
 e2e_log "work files in $work (serial logs: *.serial, results: *.results/)"
 e2e_log "wall time $(($(date +%s) - t_start))s"
 summary="$passed passed, $failed failed"
-[ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
+[ "$skipped" -eq 0 ] || summary="$summary, $skipped skipped"
 echo "$summary"
 [ "$failed" -eq 0 ]
