@@ -32,11 +32,14 @@ e2e_arch_setup() {
         E2E_QEMU_MACHINE=(-M virt -cpu cortex-a72 -accel tcg -m 1024)
         E2E_CONSOLE=ttyAMA0
         E2E_KERNEL_META=linux-image-arm64
-        E2E_MODULES=(virtio_pci virtio_blk virtio_gpu)
+        E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
         # The arm64 -dev packages go with their amd64 twins in one call, so that
         # the versions match (multiarch).
-        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils cmake g++ pkg-config
-            g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64)
+        # (GoogleTest too: the project's cross configure wants it.)
+        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake g++ pkg-config
+            g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64
+            libgtest-dev libgtest-dev:arm64 libgmock-dev libgmock-dev:arm64
+            libstdc++6:arm64 libgcc-s1:arm64)
         ;;
     *) e2e_die "unknown --arch '$E2E_ARCH' (x86_64 or aarch64)" ;;
     esac
