@@ -37,8 +37,8 @@ struct image {
     int depth = 0;
     int color = 0;
     int interlace = 0;
-    std::string chunks; // comma-separated chunk types in file order, runs collapsed
-    std::vector<uint8_t> rgb; // width * height * 3 when color == RGB and depth == 8
+    std::string chunks;        // comma-separated chunk types in file order, runs collapsed
+    std::vector<uint8_t> rgb;  // width * height * 3 when color == RGB and depth == 8
 };
 
 bool read_file(const char* path, std::vector<uint8_t>& out) {
@@ -112,8 +112,7 @@ bool load_png(const char* path, image& img) {
     img.depth = png_get_bit_depth(png, info);
     img.color = png_get_color_type(png, info);
     img.interlace = png_get_interlace_type(png, info);
-    if (img.depth == 8 && img.color == PNG_COLOR_TYPE_RGB &&
-        img.interlace == PNG_INTERLACE_NONE) {
+    if (img.depth == 8 && img.color == PNG_COLOR_TYPE_RGB && img.interlace == PNG_INTERLACE_NONE) {
         img.rgb.resize(static_cast<size_t>(img.width) * img.height * 3u);
         rows.resize(img.height);
         for (uint32_t y = 0; y < img.height; ++y) {
@@ -185,7 +184,7 @@ void expected_rgb(const dump& d, size_t i, uint8_t out[3]) {
         out[1] = static_cast<uint8_t>(g6 * 255 / 63);
         out[2] = static_cast<uint8_t>(b5 * 255 / 31);
     } else {
-        const uint8_t* w = &d.pixels[4 * i]; // little-endian word: B, G, R, X
+        const uint8_t* w = &d.pixels[4 * i];  // little-endian word: B, G, R, X
         out[0] = w[2];
         out[1] = w[1];
         out[2] = w[0];
@@ -195,9 +194,10 @@ void expected_rgb(const dump& d, size_t i, uint8_t out[3]) {
 bool check_format(const char* path, const image& img) {
     bool ok = true;
     if (img.depth != 8 || img.color != PNG_COLOR_TYPE_RGB || img.interlace != PNG_INTERLACE_NONE) {
-        std::printf("%s: depth %d colour type %d interlace %d, want 8-bit RGB (2), not "
-                    "interlaced\n",
-                    path, img.depth, img.color, img.interlace);
+        std::printf(
+            "%s: depth %d colour type %d interlace %d, want 8-bit RGB (2), not "
+            "interlaced\n",
+            path, img.depth, img.color, img.interlace);
         ok = false;
     }
     if (img.chunks != "IHDR,IDAT,IEND") {
@@ -238,15 +238,15 @@ int cmd_compare(const char* png_path, const char* dump_path, bool want_equal) {
         return 1;
     }
     if (img.width != d.width || img.height != d.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, dump_path,
-                    d.width, d.height);
+        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, dump_path, d.width,
+                    d.height);
         return want_equal ? 1 : 0;
     }
     const long bad = count_differences(img, d, want_equal);
     if (want_equal) {
         if (bad != 0) {
-            std::printf("%s: %ld of %u pixels differ from %s\n", png_path, bad,
-                        d.width * d.height, dump_path);
+            std::printf("%s: %ld of %u pixels differ from %s\n", png_path, bad, d.width * d.height,
+                        dump_path);
             return 1;
         }
         return 0;
@@ -280,8 +280,8 @@ int cmd_at(int argc, char** argv) {
         }
         const uint8_t* got = &img.rgb[(static_cast<size_t>(y) * img.width + x) * 3u];
         if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2]) {
-            std::printf("%s: pixel (%u,%u) is (%u,%u,%u), want (%u,%u,%u)\n", argv[0], x, y,
-                        got[0], got[1], got[2], want[0], want[1], want[2]);
+            std::printf("%s: pixel (%u,%u) is (%u,%u,%u), want (%u,%u,%u)\n", argv[0], x, y, got[0],
+                        got[1], got[2], want[0], want[1], want[2]);
             rc = 1;
         }
     }
@@ -299,13 +299,14 @@ int cmd_info(const char* path) {
 }
 
 int usage() {
-    std::fputs("usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
-               "info PNG\n",
-               stderr);
+    std::fputs(
+        "usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
+        "info PNG\n",
+        stderr);
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {

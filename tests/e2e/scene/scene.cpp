@@ -32,19 +32,19 @@
 #include <xf86drm.h>
 #include <xf86drmMode.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/dma-buf.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <grp.h>
-#include <linux/dma-buf.h>
 #include <string>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -61,16 +61,16 @@ struct failure {
 
 unsigned bytes_per_pixel(uint32_t fourcc) {
     switch (fourcc) {
-    case DRM_FORMAT_XRGB8888:
-    case DRM_FORMAT_ARGB8888:
-    case DRM_FORMAT_XBGR8888:
-        return 4;
-    case DRM_FORMAT_RGB888:
-        return 3;
-    case DRM_FORMAT_RGB565:
-        return 2;
-    default:
-        return 0;
+        case DRM_FORMAT_XRGB8888:
+        case DRM_FORMAT_ARGB8888:
+        case DRM_FORMAT_XBGR8888:
+            return 4;
+        case DRM_FORMAT_RGB888:
+            return 3;
+        case DRM_FORMAT_RGB565:
+            return 2;
+        default:
+            return 0;
     }
 }
 
@@ -94,7 +94,7 @@ bool write_dump(const std::string& path, uint32_t fourcc, uint32_t width, uint32
 
 struct dumb {
     uint32_t handle = 0;
-    uint32_t width = 0; // visible width of the framebuffer
+    uint32_t width = 0;  // visible width of the framebuffer
     uint32_t height = 0;
     uint32_t pitch = 0;
     uint64_t size = 0;
@@ -269,7 +269,17 @@ bool disable_all_crtcs(int fd, drmModeRes* res, failure& fail) {
     return true;
 }
 
+void log_output(const output& o, const dumb& d, const char* how) {
+    std::fprintf(stderr,
+                 "scene: crtc %u (id %u) via %s: connector %u (%s), mode %ux%u, fb %u %ux%u "
+                 "pitch %u format 0x%08x\n",
+                 o.crtc_index, o.crtc_id, how, o.connector_id,
+                 o.connected ? "connected" : "disconnected", o.mode.hdisplay, o.mode.vdisplay,
+                 d.fb_id, d.width, d.height, d.pitch, d.fourcc);
+}
+
 bool set_crtc(int fd, const output& o, const dumb& d, failure& fail) {
+    log_output(o, d, "SETCRTC");
     uint32_t conn = o.connector_id;
     drmModeModeInfo mode = o.mode;
     if (drmModeSetCrtc(fd, o.crtc_id, d.fb_id, 0, 0, &conn, 1, &mode) != 0) {
@@ -347,7 +357,7 @@ bool layout_xrgb_pitch(int fd, drmModeRes* res, const std::string& dir, failure&
         fail = {"no connector with a mode for crtc 0", ENODEV};
         return false;
     }
-    static dumb d; // static: stays mapped while the scene holds
+    static dumb d;  // static: stays mapped while the scene holds
     // 13 extra pixels per row: pitch = (width + 13) * 4, not a power of two.
     if (!make_dumb(fd, d, o.mode.hdisplay, o.mode.hdisplay + 13u, o.mode.vdisplay,
                    DRM_FORMAT_XRGB8888, fail)) {
@@ -377,16 +387,16 @@ bool layout_outputs(int fd, drmModeRes* res, const std::string& dir, bool light_
         fail = {"no connectors for crtc 0 and 1", ENODEV};
         return false;
     }
-    if (!o1.has_mode) { // a disconnected output lists no modes: reuse output 0's
+    if (!o1.has_mode) {  // a disconnected output lists no modes: reuse output 0's
         o1.mode = o0.mode;
         o1.has_mode = true;
     }
     static dumb a;
     static dumb b;
-    if (!make_dumb(fd, a, o0.mode.hdisplay, o0.mode.hdisplay, o0.mode.vdisplay,
-                   DRM_FORMAT_XRGB8888, fail) ||
-        !make_dumb(fd, b, o1.mode.hdisplay, o1.mode.hdisplay, o1.mode.vdisplay,
-                   DRM_FORMAT_XRGB8888, fail)) {
+    if (!make_dumb(fd, a, o0.mode.hdisplay, o0.mode.hdisplay, o0.mode.vdisplay, DRM_FORMAT_XRGB8888,
+                   fail) ||
+        !make_dumb(fd, b, o1.mode.hdisplay, o1.mode.hdisplay, o1.mode.vdisplay, DRM_FORMAT_XRGB8888,
+                   fail)) {
         return false;
     }
     paint_a(a);
@@ -487,6 +497,7 @@ bool layout_cursor_argb(int fd, drmModeRes* res, const std::string& dir, failure
          add(cursor, plane_type, "SRC_H", 64u << 16) && add(cursor, plane_type, "CRTC_X", 16) &&
          add(cursor, plane_type, "CRTC_Y", 16) && add(cursor, plane_type, "CRTC_W", 64) &&
          add(cursor, plane_type, "CRTC_H", 64);
+    log_output(o, d, "atomic commit, primary plane off, cursor plane at 16,16");
     if (ok && drmModeAtomicCommit(fd, req, DRM_MODE_ATOMIC_ALLOW_MODESET, nullptr) != 0) {
         fail = {"ATOMIC commit (primary off, cursor on)", errno};
         ok = false;
@@ -670,8 +681,8 @@ int cmd_dump(const std::string& dev, const std::string& out) {
         std::fprintf(stderr, "scene: dump: no buffer handle (not master, not privileged)\n");
         return 2;
     }
-    const uint64_t length = static_cast<uint64_t>(fb->offsets[0]) +
-                            static_cast<uint64_t>(fb->pitches[0]) * fb->height;
+    const uint64_t length =
+        static_cast<uint64_t>(fb->offsets[0]) + static_cast<uint64_t>(fb->pitches[0]) * fb->height;
     const uint8_t* base = nullptr;
     const char* how = "dumb";
     int dmabuf = -1;
@@ -728,14 +739,15 @@ int cmd_runas(char** argv) {
 }
 
 int usage() {
-    std::fputs("usage: scene dump [-d DEV] OUT\n"
-               "       scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR\n"
-               "       scene runas UID GID PROGRAM [ARG...]\n",
-               stderr);
+    std::fputs(
+        "usage: scene dump [-d DEV] OUT\n"
+        "       scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR\n"
+        "       scene runas UID GID PROGRAM [ARG...]\n",
+        stderr);
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
