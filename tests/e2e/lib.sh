@@ -104,7 +104,8 @@ e2e_fetch_kernel() {
     fi
     [ -n "$pkg" ] || e2e_die "cannot find the kernel package behind $E2E_KERNEL_META:$E2E_DEB_ARCH"
     E2E_KROOT=$cache/$pkg
-    if [ ! -e "$E2E_KROOT/.unpacked" ]; then
+    # The cache keeps only the modules the guest loads; another list re-fetches.
+    if [ "$(cat "$E2E_KROOT/.unpacked" 2>/dev/null)" != "${E2E_MODULES[*]}" ]; then
         e2e_log "fetching $pkg ($E2E_DEB_ARCH) with apt-get download"
         rm -rf "$E2E_KROOT" "$cache"/*.deb
         deb=$(e2e_apt_download "$cache" "$pkg:$E2E_DEB_ARCH")
@@ -112,12 +113,26 @@ e2e_fetch_kernel() {
         rm -f "$deb"
         E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
         depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
-        touch "$E2E_KROOT/.unpacked"
+        e2e_prune_modules
+        echo "${E2E_MODULES[*]}" >"$E2E_KROOT/.unpacked"
     fi
     E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
     E2E_KERNEL=$(ls "$E2E_KROOT"/boot/vmlinuz-* | head -n1)
     [ -f "$E2E_KERNEL" ] || e2e_die "no vmlinuz in $E2E_KROOT/boot"
     e2e_log "kernel $pkg ($E2E_KVER): $E2E_KERNEL"
+}
+
+# e2e_prune_modules: drops every module the guest does not load (most of the
+# package's 400 MB), then rebuilds modules.dep for the rest.
+e2e_prune_modules() {
+    local keep=$E2E_KROOT/.keep
+    modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "${E2E_MODULES[@]}" |
+        awk '$1 == "insmod" { print $2 }' | sort -u >"$keep"
+    [ -s "$keep" ] || e2e_die "no modules found for ${E2E_MODULES[*]}"
+    find "$E2E_KROOT/lib/modules/$E2E_KVER/kernel" -name '*.ko*' -type f | sort |
+        comm -23 - "$keep" | xargs -r rm -f
+    rm -f "$keep"
+    depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
 }
 
 # e2e_fetch_busybox CACHEDIR: sets E2E_BUSYBOX to a static busybox for the arch.
