@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 #include "temp_dir.hpp"
 
@@ -58,6 +59,12 @@ tool_result run_tool(const tool_run& run) {
         environment.push_back("FAKE_KMS_LOG=" + log_path);
     }
     std::vector<std::string> argv = run.wrapper;
+    // A cross-built tool runs under the emulator the build names, if any.
+    for (std::size_t start = 0, end; start < sizeof SCANOUTSNAP_EMULATOR - 1; start = end + 1) {
+        end = std::string_view(SCANOUTSNAP_EMULATOR).find(';', start);
+        end = end == std::string_view::npos ? sizeof SCANOUTSNAP_EMULATOR - 1 : end;
+        argv.emplace_back(SCANOUTSNAP_EMULATOR + start, end - start);
+    }
     argv.push_back(SCANOUTSNAP_EXECUTABLE);
     argv.insert(argv.end(), run.args.begin(), run.args.end());
 
