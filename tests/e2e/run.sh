@@ -12,7 +12,8 @@
 #                     build-arm64, cross-built with
 #                     cmake/toolchains/aarch64-linux-gnu.cmake); the kernel
 #                     cache and the boots' work files go below DIR/e2e
-#   --tool PATH       test this scanoutsnap binary instead of DIR/scanoutsnap
+#   --tool PATH       test this scanoutsnap binary instead of building
+#                     DIR/scanoutsnap
 #   --boots LIST      comma-separated subset of the boots virtio, cirrus,
 #                     bochs (default: all three, one after another per core)
 #   --harness-only    only the suite's own checks of its scene and reader
@@ -63,40 +64,44 @@ mkdir -p "$cache" "$work"
 [ -n "$install" ] && e2e_install_packages
 
 # ------------------------------------------------------------------ build
-# The tool and the scene helper for the guest, the PNG checker for the host.
-e2e_targets=(scanoutsnap-e2e-scene)
-if [ "$arch" = x86_64 ]; then
-    e2e_log "building in $build_dir"
-    # shellcheck disable=SC2086
-    cmake -S "$E2E_ROOT" -B "$build_dir" ${E2E_CMAKE_ARGS:-} >"$work/configure.log" 2>&1 ||
-        { tail -n 30 "$work/configure.log" >&2; e2e_die "configure failed (log $work/configure.log)"; }
-    targets=(scanoutsnap-e2e-scene scanoutsnap-e2e-pngcmp)
-    [ -z "$tool" ] && targets+=(scanoutsnap)
-    cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1 ||
-        { tail -n 30 "$work/build.log" >&2; e2e_die "build failed (log $work/build.log)"; }
-    scene=$build_dir/tests/e2e/scanoutsnap-e2e-scene
-    pngcmp=$build_dir/tests/e2e/scanoutsnap-e2e-pngcmp
-else
+# The tool comes from the project's build; the suite's helpers are built from
+# tests/e2e on their own, so that they do not depend on how the project's
+# build is configured: the scene helper for the guest, the checker for the host.
+build_step() { # build_step LOG WHAT COMMAND...
+    local log=$1 what=$2
+    shift 2
+    "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; e2e_die "$what failed (log $log)"; }
+}
+cross=()
+if [ "$arch" = aarch64 ]; then
     toolchain=$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake
     [ -f "$toolchain" ] || e2e_die "no toolchain file $toolchain"
-    e2e_log "cross-building in $build_dir"
-    # shellcheck disable=SC2086
-    cmake -S "$E2E_ROOT" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" ${E2E_CMAKE_ARGS:-} \
-        >"$work/configure.log" 2>&1 ||
-        { tail -n 30 "$work/configure.log" >&2; e2e_die "configure failed (log $work/configure.log)"; }
-    targets=(scanoutsnap-e2e-scene)
-    [ -z "$tool" ] && targets+=(scanoutsnap)
-    cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]}" >"$work/build.log" 2>&1 ||
-        { tail -n 30 "$work/build.log" >&2; e2e_die "cross build failed (log $work/build.log)"; }
-    scene=$build_dir/tests/e2e/scanoutsnap-e2e-scene
-    # The checker runs on this machine: a host build of the helpers alone.
-    cmake -S "$E2E_DIR" -B "$build_dir/e2e/host-tools" >"$work/host-tools.log" 2>&1 &&
-        cmake --build "$build_dir/e2e/host-tools" --target scanoutsnap-e2e-pngcmp \
-            >>"$work/host-tools.log" 2>&1 ||
-        { tail -n 30 "$work/host-tools.log" >&2; e2e_die "host build of the checker failed"; }
-    pngcmp=$build_dir/e2e/host-tools/scanoutsnap-e2e-pngcmp
+    cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
 fi
-[ -n "$tool" ] || tool=$build_dir/scanoutsnap
+log=$work/build.log
+: >"$log"
+if [ -z "$tool" ]; then
+    e2e_log "building scanoutsnap in $build_dir"
+    # shellcheck disable=SC2086
+    build_step "$log" "configure" cmake -S "$E2E_ROOT" -B "$build_dir" "${cross[@]}" ${E2E_CMAKE_ARGS:-}
+    build_step "$log" "build of scanoutsnap" \
+        cmake --build "$build_dir" --parallel "$(nproc)" --target scanoutsnap
+    tool=$build_dir/scanoutsnap
+fi
+helpers=$build_dir/e2e/helpers
+build_step "$log" "configure of the guest helpers" cmake -S "$E2E_DIR" -B "$helpers" "${cross[@]}"
+build_step "$log" "build of the guest helpers" \
+    cmake --build "$helpers" --parallel "$(nproc)" --target scanoutsnap-e2e-scene
+scene=$helpers/scanoutsnap-e2e-scene
+if [ "$arch" = x86_64 ]; then
+    host_tools=$helpers
+else
+    host_tools=$build_dir/e2e/host-tools
+    build_step "$log" "configure of the host checker" cmake -S "$E2E_DIR" -B "$host_tools"
+fi
+build_step "$log" "build of the host checker" \
+    cmake --build "$host_tools" --parallel "$(nproc)" --target scanoutsnap-e2e-pngcmp
+pngcmp=$host_tools/scanoutsnap-e2e-pngcmp
 [ -x "$scene" ] || e2e_die "no scene helper at $scene"
 [ -x "$pngcmp" ] || e2e_die "no PNG checker at $pngcmp"
 guest_bins=("$scene")
