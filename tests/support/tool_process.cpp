@@ -54,16 +54,25 @@ tool_result run_tool(const tool_run& run) {
     }
     if (!run.script.empty()) {
         write_file(script_path, run.script);
-        environment.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
         environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
         environment.push_back("FAKE_KMS_LOG=" + log_path);
     }
     std::vector<std::string> argv = run.wrapper;
     // A cross-built tool runs under the emulator the build names, if any.
     for (std::size_t start = 0, end; start < sizeof SCANOUTSNAP_EMULATOR - 1; start = end + 1) {
-        end = std::string_view(SCANOUTSNAP_EMULATOR).find(';', start);
+        end = std::string_view(SCANOUTSNAP_EMULATOR).find(' ', start);
         end = end == std::string_view::npos ? sizeof SCANOUTSNAP_EMULATOR - 1 : end;
         argv.emplace_back(SCANOUTSNAP_EMULATOR + start, end - start);
+    }
+    if (!run.script.empty()) {
+        // Under qemu-user the preload is the emulated program's alone: a host
+        // wrapper such as setpriv could not load the target's library.
+        if (argv.size() > run.wrapper.size()) {
+            argv.push_back("-E");
+            argv.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
+        } else {
+            environment.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
+        }
     }
     argv.push_back(SCANOUTSNAP_EXECUTABLE);
     argv.insert(argv.end(), run.args.begin(), run.args.end());
