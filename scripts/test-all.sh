@@ -45,6 +45,9 @@ sanitized_tests() {
 stage "install build dependencies" scripts/install-build-deps.sh
 stage "unit and process tests" build_and_test build
 stage "tests under AddressSanitizer and UndefinedBehaviorSanitizer" sanitized_tests
+stage "arm64 cross build" scripts/cross-build-arm64.sh
+stage "arm64 tests under qemu-user" scripts/test-unit-arm64.sh
+stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
 
 if ((failed > 0)); then
     printf 'failed stage: %s\n' "${failed_stages[@]}"
