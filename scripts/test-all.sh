@@ -45,8 +45,12 @@ sanitized_tests() {
 stage "install build dependencies" scripts/install-build-deps.sh
 stage "unit and process tests" build_and_test build
 stage "tests under AddressSanitizer and UndefinedBehaviorSanitizer" sanitized_tests
+stage "end-to-end on real x86_64 kernel drivers under QEMU" \
+    bash tests/e2e/run.sh --arch x86_64 --build-dir build
 stage "arm64 cross build" scripts/cross-build-arm64.sh
 stage "arm64 tests under qemu-user" scripts/test-unit-arm64.sh
+stage "end-to-end on an emulated arm64 machine" \
+    bash tests/e2e/run.sh --arch aarch64 --build-dir build-arm64
 stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
 
 if ((failed > 0)); then
