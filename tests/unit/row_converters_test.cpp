@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "output/row_converters.hpp"
+
+namespace {
+
+// Source bytes placed right before an inaccessible page, so that a converter
+// reading past the row's end faults; the start may be moved to any alignment.
+class guarded_source {
+  public:
+    explicit guarded_source(std::size_t capacity) {
+        const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+        data_pages_ = (capacity + 64 + page - 1) / page * page;
+        length_ = data_pages_ + page;
+        void* start =
+            ::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (start == MAP_FAILED ||
+            ::mprotect(static_cast<std::uint8_t*>(start) + data_pages_, page, PROT_NONE) != 0) {
+            throw std::runtime_error("cannot map a guarded buffer");
+        }
+        start_ = static_cast<std::uint8_t*>(start);
+    }
+    ~guarded_source() { ::munmap(start_, length_); }
+    guarded_source(const guarded_source&) = delete;
+    guarded_source& operator=(const guarded_source&) = delete;
+
+    // Copies the bytes to the highest address with the given alignment modulo
+    // 16 that still fits before the guard page (the very end, for one of them).
+    const std::uint8_t* place(const std::vector<std::uint8_t>& bytes, std::size_t alignment) {
+        const auto end = reinterpret_cast<std::uintptr_t>(start_ + data_pages_);
+        std::uintptr_t at = (end - bytes.size()) / 16 * 16 + alignment;
+        if (at + bytes.size() > end) {
+            at -= 16;
+        }
+        auto* row = reinterpret_cast<std::uint8_t*>(at);
+        std::memcpy(row, bytes.data(), bytes.size());
+        return row;
+    }
+
+  private:
+    std::uint8_t* start_ = nullptr;
+    std::size_t data_pages_ = 0;
+    std::size_t length_ = 0;
+};
+
+constexpr std::size_t margin = 16;
+constexpr std::uint8_t canary = 0xA5;
+
+// Converts the row into a buffer with canaries on both sides, checks that they
+// are untouched and returns the width × 3 bytes in between.
+std::vector<std::uint8_t> convert(row_converter converter, const std::uint8_t* source,
+                                  std::uint32_t width) {
+    std::vector<std::uint8_t> buffer(margin + std::size_t{width} * 3 + margin, canary);
+    converter(source, buffer.data() + margin, width);
+    for (std::size_t i = 0; i < margin; ++i) {
+        EXPECT_EQ(buffer[i], canary) << "written " << margin - i << " bytes before the row";
+        EXPECT_EQ(buffer[buffer.size() - margin + i], canary)
+            << "written " << i + 1 << " bytes after the row";
+    }
+    return {buffer.begin() + margin, buffer.end() - margin};
+}
+
+std::vector<std::uint8_t> little_endian(const std::vector<std::uint32_t>& words,
+                                        std::size_t word_size) {
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t word : words) {
+        for (std::size_t b = 0; b < word_size; ++b) {
+            bytes.push_back(std::uint8_t(word >> (8 * b)));
+        }
+    }
+    return bytes;
+}
+
+// What each pixel must become, one at a time and without any shortcut.
+std::vector<std::uint8_t> expected_from_xrgb(const std::vector<std::uint32_t>& words) {
+    std::vector<std::uint8_t> rgb;
+    for (const std::uint32_t word : words) {
+        rgb.push_back(std::uint8_t(word >> 16));
+        rgb.push_back(std::uint8_t(word >> 8));
+        rgb.push_back(std::uint8_t(word));
+    }
+    return rgb;
+}
+
+std::vector<std::uint8_t> expected_from_rgb565(const std::vector<std::uint32_t>& words) {
+    std::vector<std::uint8_t> rgb;
+    for (const std::uint32_t word : words) {
+        rgb.push_back(std::uint8_t((word >> 11 & 31) * 255 / 31));
+        rgb.push_back(std::uint8_t((word >> 5 & 63) * 255 / 63));
+        rgb.push_back(std::uint8_t((word & 31) * 255 / 31));
+    }
+    return rgb;
+}
+
+std::vector<std::uint32_t> random_words(std::mt19937& random, std::size_t count,
+                                        std::uint32_t mask) {
+    std::vector<std::uint32_t> words(count);
+    for (std::uint32_t& word : words) {
+        word = random() & mask;
+    }
+    return words;
+}
+
+struct format {
+    row_converter converter;
+    std::size_t word_size;
+    std::uint32_t mask;
+    std::vector<std::uint8_t> (*expected)(const std::vector<std::uint32_t>&);
+};
+const format xrgb8888{convert_xrgb8888_row, 4, 0xFFFFFFFF, expected_from_xrgb};
+const format rgb565{convert_rgb565_row, 2, 0xFFFF, expected_from_rgb565};
+
+// Random rows of every width from 1 to 67 pixels (so every length of a vector
+// loop's remainder, before and after whole steps), at every source alignment.
+void check_short_rows(const format& f) {
+    std::mt19937 random(20240606);
+    guarded_source memory(67 * f.word_size);
+    for (std::uint32_t width = 1; width <= 67; ++width) {
+        for (std::size_t alignment = 0; alignment < 16; ++alignment) {
+            const auto words = random_words(random, width, f.mask);
+            const std::uint8_t* row = memory.place(little_endian(words, f.word_size), alignment);
+            ASSERT_EQ(convert(f.converter, row, width), f.expected(words))
+                << "width " << width << ", source address " << alignment << " mod 16";
+        }
+    }
+}
+
+void check_long_row(const format& f) {
+    std::mt19937 random(7);
+    const std::uint32_t width = 3840 + 13;
+    const auto words = random_words(random, width, f.mask);
+    guarded_source memory(width * f.word_size);
+    const std::uint8_t* row = memory.place(little_endian(words, f.word_size), 3);
+    EXPECT_EQ(convert(f.converter, row, width), f.expected(words));
+}
+
+TEST(Xrgb8888Row, EveryShortWidthAtEveryAlignmentDropsTheTopByte) {
+    check_short_rows(xrgb8888);
+}
+
+TEST(Xrgb8888Row, LongRowOfRandomWords) {
+    check_long_row(xrgb8888);
+}
+
+TEST(Xrgb8888Row, KnownPixels) {
+    guarded_source memory(64);
+    const std::vector<std::uint32_t> words = {0x00FF8040, 0xFF000000, 0x80123456, 0x00FFFFFF};
+    const std::uint8_t* row = memory.place(little_endian(words, 4), 0);
+    EXPECT_EQ(convert(convert_xrgb8888_row, row, 4),
+              (std::vector<std::uint8_t>{255, 128, 64, 0, 0, 0, 0x12, 0x34, 0x56, 255, 255, 255}));
+}
+
+TEST(Rgb565Row, EveryValueInEveryVectorLaneScalesWithTruncatingDivision) {
+    std::vector<std::uint32_t> words(65536);
+    guarded_source memory(words.size() * 2);
+    // Shifting the row by up to 15 pixels puts each value in every lane of a
+    // 16-pixel step, and in the scalar remainder.
+    for (std::uint32_t shift = 0; shift < 16; ++shift) {
+        for (std::uint32_t i = 0; i < words.size(); ++i) {
+            words[i] = (i + shift) & 0xFFFF;
+        }
+        const std::uint8_t* row = memory.place(little_endian(words, 2), shift);
+        ASSERT_EQ(convert(convert_rgb565_row, row, std::uint32_t(words.size())),
+                  expected_from_rgb565(words))
+            << "row shifted by " << shift;
+    }
+}
+
+TEST(Rgb565Row, KnownPixels) {
+    guarded_source memory(64);
+    const std::vector<std::uint32_t> words = {0x8410, 0x0821, 0xFFFF, 0x0000, 0xF800, 0x07E0};
+    const std::uint8_t* row = memory.place(little_endian(words, 2), 1);
+    EXPECT_EQ(convert(convert_rgb565_row, row, 6),
+              (std::vector<std::uint8_t>{131, 129, 131, 8, 4, 8, 255, 255, 255, 0, 0, 0, 255, 0, 0,
+                                         0, 255, 0}));
+}
+
+TEST(Rgb565Row, EveryShortWidthAtEveryAlignment) {
+    check_short_rows(rgb565);
+}
+
+TEST(Rgb565Row, LongRowOfRandomWords) {
+    check_long_row(rgb565);
+}
+
+}  // namespace
