@@ -195,6 +195,16 @@ int drmPrimeHandleToFD(int, uint32_t handle, uint32_t flags, int* prime_fd) {
         errno = st.s.export_errno;
         return -1;
     }
+    if (st.s.buffer_fd != -1) {
+        const int fd = ::fcntl(st.s.buffer_fd, F_DUPFD_CLOEXEC, 0);
+        if (fd == -1) {
+            std::perror("fake-kms: buffer_fd");
+            std::abort();
+        }
+        st.dmabuf_fd = fd;
+        *prime_fd = fd;
+        return 0;
+    }
     // A memfd holds the buffer object's bytes; the fake's mmap keeps a mapping
     // within its size, as a dma-buf does.
     const int fd = ::memfd_create("fake-dmabuf", MFD_CLOEXEC);

@@ -151,6 +151,10 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
             error = "'" + line + "': cannot read the buffer file";
             return false;
         }
+    } else if (keyword == "buffer_fd") {
+        if (!need(1))
+            return false;
+        s.buffer_fd = int(*number(0));
     } else if (keyword == "buffer_size") {
         if (!need(1))
             return false;

@@ -48,6 +48,9 @@ struct script {
     int export_errno = 0;
     std::vector<std::uint8_t> buffer;  // the exported buffer object, its size included
     int sync_errno = 0;                // DMA_BUF_IOCTL_SYNC fails with this errno when non-zero
+    // When not -1, the buffer object is instead this inherited descriptor (a
+    // memfd the caller filled), exported as a duplicate: no copy of a large frame.
+    int buffer_fd = -1;
 };
 
 // Replaces the script and forgets every event and record of an earlier one.
