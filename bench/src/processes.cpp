@@ -1,0 +1,97 @@
+#include "processes.hpp"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+double now_seconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double process_cpu_seconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+run_result run_timed(const command& c) {
+    std::vector<std::string> argv = c.argv;
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
+    }
+    env.insert(env.end(), c.extra_env.begin(), c.extra_env.end());
+    std::vector<char*> child_argv = c_strings(argv);
+    std::vector<char*> child_env = c_strings(env);
+    const std::string out = c.stdout_path.empty() ? "/dev/null" : c.stdout_path;
+    const std::string err = c.stderr_path.empty() ? "/dev/null" : c.stderr_path;
+
+    run_result result;
+    const double start = now_seconds();
+    const pid_t child = ::fork();
+    if (child == -1) {
+        return result;
+    }
+    if (child == 0) {
+        const int in_fd = ::open("/dev/null", O_RDONLY);
+        const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in_fd == -1 || out_fd == -1 || err_fd == -1) {
+            ::_exit(127);
+        }
+        ::dup2(in_fd, 0);
+        ::dup2(out_fd, 1);
+        ::dup2(err_fd, 2);
+        if (c.inherited_fd != -1) {
+            ::fcntl(c.inherited_fd, F_SETFD, 0);
+        }
+        ::execvpe(child_argv[0], child_argv.data(), child_env.data());
+        ::_exit(127);
+    }
+    int wait_status = 0;
+    rusage usage{};
+    if (::wait4(child, &wait_status, 0, &usage) == child && WIFEXITED(wait_status)) {
+        result.status = WEXITSTATUS(wait_status);
+    }
+    result.seconds = now_seconds() - start;
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    };
+    result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return result;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool write_bytes(const std::string& path, const void* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), std::streamsize(size));
+    return bool(out.flush());
+}

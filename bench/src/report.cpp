@@ -1,0 +1,233 @@
+#include "report.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n == 0 ? 0 : n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+// "123.4 (120.1–130.9)" in milliseconds.
+std::string timing(const std::vector<double>& seconds) {
+    if (seconds.empty()) {
+        return "–";
+    }
+    const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
+    return format("%.1f", median(seconds) * 1e3) + " (" + format("%.1f", *low * 1e3) + "–" +
+           format("%.1f", *high * 1e3) + ")";
+}
+
+std::string case_name(const case_result& c) {
+    return name_of(c.kind) + " | " + name_of(c.format) + " | " + std::to_string(c.width) + "x" +
+           std::to_string(c.height);
+}
+
+const contender_result* find(const case_result& c, const std::string& name) {
+    for (const contender_result& r : c.contenders) {
+        if (r.name == name) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::string> peer_names(const std::vector<case_result>& cases) {
+    std::vector<std::string> names;
+    for (const case_result& c : cases) {
+        for (std::size_t i = 2; i < c.contenders.size(); ++i) {
+            if (std::find(names.begin(), names.end(), c.contenders[i].name) == names.end()) {
+                names.push_back(c.contenders[i].name);
+            }
+        }
+    }
+    return names;
+}
+
+double ratio(const case_result& c, const std::string& other) {
+    const contender_result* peer = find(c, other);
+    if (peer == nullptr || peer->seconds.empty() || c.contenders.empty()) {
+        return 0;
+    }
+    return median(c.contenders[0].seconds) / median(peer->seconds);
+}
+
+double cpu_ratio(const case_result& c, const std::string& other) {
+    const contender_result* peer = find(c, other);
+    if (peer == nullptr || peer->cpu_seconds.empty() || c.contenders.empty()) {
+        return 0;
+    }
+    return median(c.contenders[0].cpu_seconds) / median(peer->cpu_seconds);
+}
+
+std::string kib(std::uint64_t bytes) {
+    return format("%.1f KiB", double(bytes) / 1024);
+}
+
+void times_table(std::ostream& out, const std::vector<case_result>& cases,
+                 const std::vector<std::string>& peers) {
+    out << "| picture | format | size | scanoutsnap ms | floor ms | ×floor | ×floor, CPU time |";
+    for (const std::string& p : peers) {
+        out << " " << p << " ms | ×" << p << " |";
+    }
+    out << "\n|---|---|---|---:|---:|---:|---:|";
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        out << "---:|---:|";
+    }
+    out << "\n";
+    for (const case_result& c : cases) {
+        if (c.contenders.size() < 2) {
+            continue;
+        }
+        out << "| " << case_name(c) << " | " << timing(c.contenders[0].seconds) << " | "
+            << timing(c.contenders[1].seconds) << " | " << format("%.3f", ratio(c, "floor"))
+            << " | " << format("%.3f", cpu_ratio(c, "floor")) << " |";
+        for (const std::string& p : peers) {
+            const contender_result* r = find(c, p);
+            out << " " << (r ? timing(r->seconds) : "–") << " | "
+                << (r ? format("%.2f", ratio(c, p)) : "–") << " |";
+        }
+        out << "\n";
+    }
+}
+
+void outputs_table(std::ostream& out, const std::vector<case_result>& cases,
+                   const std::vector<std::string>& peers) {
+    out << "| picture | format | size | scanoutsnap PNG | same bytes as floor |";
+    for (const std::string& p : peers) {
+        out << " " << p << " PNG |";
+    }
+    out << " heap peak (requested + malloc overhead) |\n|---|---|---|---:|---|";
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        out << "---:|";
+    }
+    out << "---:|\n";
+    for (const case_result& c : cases) {
+        if (c.contenders.empty()) {
+            continue;
+        }
+        out << "| " << case_name(c) << " | " << c.contenders[0].output_bytes << " | "
+            << (c.tool_equals_floor ? "yes" : "**no**") << " |";
+        for (const std::string& p : peers) {
+            const contender_result* r = find(c, p);
+            out << " " << (r ? std::to_string(r->output_bytes) : "–")
+                << (r && !r->same_pixels ? " (other pixels)" : "") << " |";
+        }
+        out << " "
+            << (c.heap ? kib(c.heap->total()) + " (" + kib(c.heap->requested) + " + " +
+                             kib(c.heap->overhead) + ")"
+                       : "–")
+            << " |\n";
+    }
+}
+
+// Time per pixel of the tool at each size, and how far the largest size's
+// time is from the smallest's scaled by the pixel count.
+void linearity_table(std::ostream& out, const std::vector<case_result>& cases) {
+    std::map<std::string, std::vector<const case_result*>> by_picture;
+    for (const case_result& c : cases) {
+        if (!c.contenders.empty() && !c.contenders[0].seconds.empty()) {
+            by_picture[name_of(c.kind) + " | " + name_of(c.format)].push_back(&c);
+        }
+    }
+    out << "| picture | format | scanoutsnap ns per pixel, by size | time ratio ÷ pixel ratio, "
+           "largest to smallest | the same for the floor |\n|---|---|---|---:|---:|\n";
+    for (const auto& [name, sizes] : by_picture) {
+        out << "| " << name << " | ";
+        for (const case_result* c : sizes) {
+            const double pixels = double(c->width) * c->height;
+            out << c->width << "x" << c->height << ": "
+                << format("%.2f", median(c->contenders[0].seconds) * 1e9 / pixels) << "; ";
+        }
+        const case_result* small = sizes.front();
+        const case_result* large = sizes.back();
+        const double pixel_ratio =
+            double(large->width) * large->height / (double(small->width) * small->height);
+        const auto growth = [&](std::size_t i) {
+            const double time_ratio =
+                median(large->contenders[i].seconds) / median(small->contenders[i].seconds);
+            return sizes.size() > 1 ? format("%.3f", time_ratio / pixel_ratio) : "–";
+        };
+        out << " | " << growth(0) << " | " << growth(1) << " |\n";
+    }
+}
+
+void targets(std::ostream& out, const std::vector<case_result>& cases) {
+    out << "Targets (desktop and photo pictures from 1920x1080 up; black ones and smaller sizes "
+           "are reported only):\n\n";
+    for (const case_result& c : cases) {
+        const std::string name = name_of(c.kind) + " " + name_of(c.format) + " " +
+                                 std::to_string(c.width) + "x" + std::to_string(c.height);
+        if (!c.failure.empty()) {
+            out << "- " << name << ": FAILED: " << c.failure << "\n";
+            continue;
+        }
+        if (c.kind == content_kind::black || c.width * c.height < 1920u * 1080u) {
+            continue;
+        }
+        std::string misses;
+        const double to_floor = ratio(c, "floor");
+        if (to_floor > 1.10) {
+            misses += " ×floor " + format("%.3f", to_floor) + " > 1.10;";
+        }
+        for (const char* peer : {"convert", "pnmtopng"}) {
+            if (find(c, peer) && ratio(c, peer) >= 1.0) {
+                misses += std::string(" not faster than ") + peer + ";";
+            }
+        }
+        const bool hd = c.width * c.height <= 1920u * 1080u;
+        if (find(c, "ffmpeg") && ratio(c, "ffmpeg") > (hd ? 1.0 : 1.4)) {
+            misses +=
+                " ×ffmpeg " + format("%.2f", ratio(c, "ffmpeg")) + (hd ? " > 1.0;" : " > 1.4;");
+        }
+        if (c.heap && c.heap->total() >= 1024 * 1024) {
+            misses += " heap peak " + kib(c.heap->total()) + " ≥ 1 MiB;";
+        }
+        out << "- " << name << ": " << (misses.empty() ? "met" : "MISSED:" + misses) << "\n";
+    }
+}
+
+}  // namespace
+
+void print_report(std::ostream& out, const std::vector<case_result>& cases, int runs) {
+    const std::vector<std::string> peers = peer_names(cases);
+    out << "Whole-process times in milliseconds: median (min–max) of " << runs
+        << " alternated runs. ×X is the tool's median divided by X's (below 1: the tool is "
+           "faster); the CPU-time ratio divides the medians of user plus system time, which "
+           "other load on the machine disturbs less.\n\n";
+    times_table(out, cases, peers);
+    out << "\nOutput sizes in bytes (\"other pixels\": the file does not decode to the captured "
+           "pixels) and the tool's heap peak under valgrind's massif:\n\n";
+    outputs_table(out, cases, peers);
+    out << "\nTime against pixel count (1.000: exactly linear):\n\n";
+    linearity_table(out, cases);
+    out << "\n";
+    targets(out, cases);
+}
+
+void print_loading(std::ostream& out, const loading_result& loading, std::uint32_t width,
+                   std::uint32_t height) {
+    out << "\nThe fake's buffer loading, " << width << "x" << height
+        << " black XRGB8888, whole-process ms, median (min–max):\n\n"
+        << "| buffer given to the fake as | scanoutsnap ms |\n|---|---:|\n"
+        << "| `buffer_file` (read and copied into a memfd inside the tool's process) | "
+        << timing(loading.from_file) << " |\n"
+        << "| `buffer_fd` (the benchmark's memfd, duplicated) | " << timing(loading.from_memfd)
+        << " |\n"
+        << "| `buffer_fd`, a 1x1 frame (the fixed cost of a run) | " << timing(loading.one_pixel)
+        << " |\n";
+    if (!loading.failure.empty()) {
+        out << "\nFAILED: " << loading.failure << "\n";
+    }
+}
