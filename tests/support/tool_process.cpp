@@ -52,6 +52,19 @@ tool_result run_tool(const tool_run& run) {
     if (asan != nullptr && run.env.count("ASAN_OPTIONS") == 0) {
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
     }
+    // A coverage build's tool writes its counters as it exits, maybe as a user
+    // who may not update the build tree: with GCOV_PREFIX set, each run writes
+    // under a directory of its own that anyone may write, merged afterwards.
+    if (const char* prefix = std::getenv("GCOV_PREFIX")) {
+        std::string run_prefix = std::string(prefix) + "/tool-run-XXXXXX";
+        if (::mkdtemp(run_prefix.data()) == nullptr || ::chmod(run_prefix.c_str(), 0777) != 0) {
+            throw std::runtime_error("cannot make a directory under GCOV_PREFIX");
+        }
+        environment.push_back("GCOV_PREFIX=" + run_prefix);
+        if (const char* strip = std::getenv("GCOV_PREFIX_STRIP")) {
+            environment.push_back(std::string("GCOV_PREFIX_STRIP=") + strip);
+        }
+    }
     if (!run.script.empty()) {
         write_file(script_path, run.script);
         environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
