@@ -56,6 +56,7 @@ struct contender {
     std::string name;
     std::string output;
     std::function<run_result()> run;
+    std::string errors = "";  // the file that gets its standard error
 };
 
 std::string size_text(const frame& f) {
@@ -76,11 +77,12 @@ std::vector<contender> peers(const frame& f, const bench_options& o) {
     if (!xrgb) {
         write_bytes(dir + "/in.rgb", f.rgb.data(), f.rgb.size());
     }
-    const auto program = [](std::vector<std::string> argv, std::string out = "") {
-        return [argv = std::move(argv), out = std::move(out)] {
+    const auto program = [dir](std::vector<std::string> argv, std::string out = "") {
+        return [argv = std::move(argv), out = std::move(out), dir] {
             command c;
             c.argv = argv;
             c.stdout_path = out;
+            c.stderr_path = dir + "/peer.err";
             return run_timed(c);
         };
     };
@@ -88,14 +90,16 @@ std::vector<contender> peers(const frame& f, const bench_options& o) {
         {"ffmpeg", dir + "/ffmpeg.png",
          program({o.ffmpeg, "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "rawvideo",
                   "-pix_fmt", xrgb ? "bgr0" : "rgb565le", "-video_size", size_text(f), "-i",
-                  dir + "/in.raw", "-frames:v", "1", "-y", dir + "/ffmpeg.png"})},
+                  dir + "/in.raw", "-frames:v", "1", "-y", dir + "/ffmpeg.png"}),
+         dir + "/peer.err"},
         {"convert", dir + "/convert.png",
          xrgb ? program({o.convert, "-size", size_text(f), "-depth", "8", "bgra:" + dir + "/in.raw",
                          "-alpha", "off", dir + "/convert.png"})
               : program({o.convert, "-size", size_text(f), "-depth", "8", "rgb:" + dir + "/in.rgb",
-                         dir + "/convert.png"})},
+                         dir + "/convert.png"}),
+         dir + "/peer.err"},
         {"pnmtopng", dir + "/pnmtopng.png",
-         program({o.pnmtopng, dir + "/in.ppm"}, dir + "/pnmtopng.png")},
+         program({o.pnmtopng, dir + "/in.ppm"}, dir + "/pnmtopng.png"), dir + "/peer.err"},
     };
 }
 
@@ -108,7 +112,8 @@ std::string time_in_alternation(const std::vector<contender>& contenders, int ru
             const std::size_t k = (i + std::size_t(std::max(round, 0))) % contenders.size();
             const run_result r = contenders[k].run();
             if (r.status != 0) {
-                return contenders[k].name + " failed with status " + std::to_string(r.status);
+                return contenders[k].name + " failed with status " + std::to_string(r.status) +
+                       (contenders[k].errors.empty() ? "" : ": " + read_text(contenders[k].errors));
             }
             if (round >= 0) {
                 results[k].seconds.push_back(r.seconds);
@@ -141,7 +146,8 @@ case_result run_case(content_kind kind, pixel_format format, std::uint32_t width
 
     const command tool = tool_command(o, script, buffer.fd(), o.work_dir + "/tool.png");
     std::vector<contender> contenders = {
-        {"scanoutsnap", o.work_dir + "/tool.png", [&] { return run_timed(tool); }},
+        {"scanoutsnap", o.work_dir + "/tool.png", [&] { return run_timed(tool); },
+         tool.stderr_path},
         {"floor", o.work_dir + "/floor.png",
          [&] {
              run_result r;
@@ -165,7 +171,6 @@ case_result run_case(content_kind kind, pixel_format format, std::uint32_t width
     }
     result.failure = time_in_alternation(contenders, o.runs, result.contenders);
     if (!result.failure.empty()) {
-        result.failure += ": " + read_text(o.work_dir + "/tool.err");
         return result;
     }
 
@@ -218,7 +223,7 @@ loading_result run_loading_comparison(std::uint32_t width, std::uint32_t height,
                                 tool_command(o, one_pixel, dot_buffer.fd(), out)};
     std::vector<contender> contenders;
     for (const command& c : commands) {
-        contenders.push_back({"scanoutsnap", out, [&c] { return run_timed(c); }});
+        contenders.push_back({"scanoutsnap", out, [&c] { return run_timed(c); }, c.stderr_path});
     }
     std::vector<contender_result> times(3);
     result.failure = time_in_alternation(contenders, o.runs, times);

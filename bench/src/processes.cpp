@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -59,6 +62,8 @@ run_result run_timed(const command& c) {
         const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd == -1 || out_fd == -1 || err_fd == -1) {
+            ::dprintf(err_fd == -1 ? 2 : err_fd, "bench: cannot open the child's files: %s\n",
+                      std::strerror(errno));
             ::_exit(127);
         }
         ::dup2(in_fd, 0);
@@ -68,6 +73,7 @@ run_result run_timed(const command& c) {
             ::fcntl(c.inherited_fd, F_SETFD, 0);
         }
         ::execvpe(child_argv[0], child_argv.data(), child_env.data());
+        ::dprintf(2, "bench: cannot execute %s: %s\n", child_argv[0], std::strerror(errno));
         ::_exit(127);
     }
     int wait_status = 0;
