@@ -52,6 +52,9 @@ stage "arm64 tests under qemu-user" scripts/test-unit-arm64.sh
 stage "end-to-end on an emulated arm64 machine" \
     bash tests/e2e/run.sh --arch aarch64 --build-dir build-arm64
 stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
+stage "fuzzing the kernel's answers (60 s, libFuzzer with ASan and UBSan)" \
+    bash tests/fuzz/run.sh 60
+stage "line coverage of src/ (gcov, gcovr)" bash tests/coverage/run.sh
 
 if ((failed > 0)); then
     printf 'failed stage: %s\n' "${failed_stages[@]}"
