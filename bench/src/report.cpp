@@ -147,8 +147,8 @@ void linearity_table(std::ostream& out, const std::vector<case_result>& cases) {
         out << "| " << name << " | ";
         for (const case_result* c : sizes) {
             const double pixels = double(c->width) * c->height;
-            out << c->width << "x" << c->height << ": "
-                << format("%.2f", median(c->contenders[0].seconds) * 1e9 / pixels) << "; ";
+            out << (c == sizes.front() ? "" : "; ") << c->width << "x" << c->height << ": "
+                << format("%.2f", median(c->contenders[0].seconds) * 1e9 / pixels);
         }
         const case_result* small = sizes.front();
         const case_result* large = sizes.back();
