@@ -1,5 +1,6 @@
 #include "cases.hpp"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ namespace {
 class memfd_frame {
   public:
     explicit memfd_frame(const std::vector<std::uint8_t>& bytes)
-        : fd_(::memfd_create("scanout", MFD_CLOEXEC)) {
+        : fd_(above_standard_streams(::memfd_create("scanout", MFD_CLOEXEC))) {
         ok_ = fd_ != -1 && ::pwrite(fd_, bytes.data(), bytes.size(), 0) == ssize_t(bytes.size());
     }
     ~memfd_frame() {
@@ -31,6 +32,17 @@ class memfd_frame {
     bool ok() const { return ok_; }
 
   private:
+    // With standard input closed, the memfd could become descriptor 0, which
+    // the child replaces with /dev/null before it runs the tool.
+    static int above_standard_streams(int fd) {
+        if (fd == -1 || fd > 2) {
+            return fd;
+        }
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        return moved;
+    }
+
     int fd_;
     bool ok_ = false;
 };
