@@ -54,6 +54,8 @@ done
 cp -r "$merged"/. "$build_dir"/
 echo "coverage: counters of the test programs and of ${merges} runs of the tool merged"
 
+# gcovr replaces the file it writes, so it must never be given a device such
+# as /dev/null.
 gcovr_in() {
     gcovr --root "$root" --object-directory "$build_dir" --filter "$1" "${@:2}" "$build_dir"
 }
@@ -61,7 +63,7 @@ gcovr_in() {
 gcovr_in 'src/' --txt -
 failed=0
 for dir in src/capture src/output src; do
-    summary=$(gcovr_in "$dir/" --print-summary --txt /dev/null | grep '^lines:')
+    summary=$(gcovr_in "$dir/" --print-summary --txt "$work/summary.txt" | grep '^lines:')
     percent=$(sed -E 's/^lines: ([0-9.]+)%.*/\1/' <<<"$summary")
     verdict=""
     if [[ $dir != src ]] && ! awk -v p="$percent" -v m="$minimum" 'BEGIN { exit !(p >= m) }'; then
