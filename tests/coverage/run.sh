@@ -16,16 +16,9 @@ build_dir=$root/build-coverage
 minimum=95
 
 packages=(g++ cmake make pkg-config libdrm-dev libpng-dev libgtest-dev libgmock-dev util-linux gcovr)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
-        missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=scripts/lib/install-missing.sh
+source scripts/lib/install-missing.sh
+install_missing "${packages[@]}"
 
 cmake -S . -B "$build_dir" -DSCANOUTSNAP_COVERAGE=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"

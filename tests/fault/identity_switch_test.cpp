@@ -10,20 +10,9 @@
 #include <filesystem>
 
 #include "fault_run.hpp"
+#include "file_owner.hpp"
 
 namespace {
-
-struct owner {
-    unsigned uid;
-    unsigned gid;
-    bool operator==(const owner&) const = default;
-};
-
-owner owner_of(const std::string& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return {info.st_uid, info.st_gid};
-}
 
 constexpr uid_t unknown_user = 54321;
 
@@ -56,7 +45,7 @@ TEST_F(IdentitySwitch, CallerTheSystemDoesNotKnowGetsOnlyTheGivenGroup) {
     const tool_result r = run("54321", "54322");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(owner_of(shot_), (owner{54321, 54322}));
+    EXPECT_EQ(owner_of(shot_), (file_owner{54321, 54322}));
 }
 
 TEST_F(IdentitySwitch, OwnGroupOfACallerTheSystemDoesNotKnowIs109) {
@@ -76,7 +65,7 @@ TEST_F(IdentitySwitch, AllOnesGroupIsTheCallersOwnGroup) {
     const tool_result r = run("65534", "-1");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(owner_of(shot_), (owner{65534, own_group}));
+    EXPECT_EQ(owner_of(shot_), (file_owner{65534, own_group}));
 }
 
 TEST_F(IdentitySwitch, RootThatCouldBeRegainedIs109WithoutAFile) {
@@ -94,7 +83,7 @@ TEST_F(IdentitySwitch, ToolThatIsNotRootWritesWithItsOwnRights) {
         "1000", "1000", {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "scanoutsnap: chown " + shot_ + ": Operation not permitted\n");
-    EXPECT_EQ(owner_of(shot_), (owner{65534, 65534}));
+    EXPECT_EQ(owner_of(shot_), (file_owner{65534, 65534}));
 }
 
 }  // namespace

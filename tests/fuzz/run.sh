@@ -12,20 +12,9 @@ seconds=${1:-60}
 build_dir=build-fuzz
 
 packages=(clang-14 libclang-rt-14-dev cmake make pkg-config libdrm-dev libpng-dev)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
-        missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-    if [[ $(id -u) -ne 0 ]]; then
-        echo "fuzz: missing packages (install as root): ${missing[*]}" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=scripts/lib/install-missing.sh
+source scripts/lib/install-missing.sh
+install_missing "${packages[@]}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -DSCANOUTSNAP_FUZZ=ON \
     -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null

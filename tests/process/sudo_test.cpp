@@ -9,22 +9,11 @@
 #include <filesystem>
 
 #include "decoded_png.hpp"
+#include "file_owner.hpp"
 #include "temp_dir.hpp"
 #include "tool_process.hpp"
 
 namespace {
-
-struct owner {
-    unsigned uid;
-    unsigned gid;
-    bool operator==(const owner&) const = default;
-};
-
-owner owner_of(const std::string& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return {info.st_uid, info.st_gid};
-}
 
 class Sudo : public ::testing::Test {
   protected:
@@ -74,7 +63,7 @@ TEST_F(Sudo, HandOverWithoutSwitchFollowsTheParsedIds) {
     struct expectation {
         const char* uid;
         const char* gid;
-        owner result;
+        file_owner result;
     };
     const expectation cases[] = {
         {"0", "1234", {0, 1234}},             // root's own caller: no switch, group given
@@ -99,7 +88,7 @@ TEST_F(Sudo, CallerWritesIntoADirectoryItMayWriteAndOwnsTheFile) {
     const tool_result r = run("65534", "65534", path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(owner_of(path), (owner{65534, 65534}));
+    EXPECT_EQ(owner_of(path), (file_owner{65534, 65534}));
     EXPECT_TRUE(read_png(path));
 }
 
@@ -119,7 +108,7 @@ TEST_F(Sudo, RootOwnedFileTheCallerMayNotWriteIsLeftUntouched) {
     EXPECT_EQ(r.status, 109);
     EXPECT_EQ(r.err, "scanoutsnap: write " + path + ": Permission denied\n");
     EXPECT_EQ(read_file(path), "secret\n");
-    EXPECT_EQ(owner_of(path), (owner{0, 0}));
+    EXPECT_EQ(owner_of(path), (file_owner{0, 0}));
 }
 
 TEST_F(Sudo, RootOwnedWorldWritableFileIsOverwrittenButKeepsItsOwner) {
@@ -130,7 +119,7 @@ TEST_F(Sudo, RootOwnedWorldWritableFileIsOverwrittenButKeepsItsOwner) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "scanoutsnap: chown " + path + ": Operation not permitted\n");
     EXPECT_TRUE(read_png(path));
-    EXPECT_EQ(owner_of(path), (owner{0, 0}));
+    EXPECT_EQ(owner_of(path), (file_owner{0, 0}));
 }
 
 TEST_F(Sudo, FailedSwitchIs109WithoutAFile) {
