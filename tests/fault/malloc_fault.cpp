@@ -41,13 +41,13 @@ fault& the_fault() {
     // A sanitizer's start-up allocates before the environment is set up.
     if (!parsed && environ != nullptr) {
         parsed = true;
-        const char* spec = std::getenv("SCANOUTSNAP_FAIL_MALLOC");
-        const char* colon = spec != nullptr ? std::strchr(spec, ':') : nullptr;
+        const char* setting = std::getenv("SCANOUTSNAP_FAIL_MALLOC");
+        const char* colon = setting != nullptr ? std::strchr(setting, ':') : nullptr;
         if (colon != nullptr) {
-            const std::size_t name_length = std::size_t(colon - spec);
-            if (name_length == 6 && std::strncmp(spec, "libpng", 6) == 0) {
+            const std::size_t name_length = std::size_t(colon - setting);
+            if (name_length == 6 && std::strncmp(setting, "libpng", 6) == 0) {
                 f.who = asker::libpng;
-            } else if (name_length == 7 && std::strncmp(spec, "program", 7) == 0) {
+            } else if (name_length == 7 && std::strncmp(setting, "program", 7) == 0) {
                 f.who = asker::program;
             }
             f.remaining = std::strtol(colon + 1, nullptr, 10);
