@@ -24,13 +24,10 @@ fault_scene::fault_scene(std::uint32_t width, std::uint32_t height) {
 tool_result fault_scene::run(const std::string& output,
                              const std::map<std::string, std::string>& env,
                              const std::vector<std::string>& wrapper) const {
-    // The tool gets both preloads; env itself runs with the fake's alone.
-    std::vector<std::string> command = wrapper;
-    command.insert(command.end(),
-                   {"/usr/bin/env", "LD_PRELOAD=" FAKE_KMS_PRELOAD ":" MALLOC_FAULT_PRELOAD});
     return run_tool({.args = {"-d", card_, "-o", output},
                      .env = env,
                      .cwd = dir_.path().string(),
                      .script = script_,
-                     .wrapper = command});
+                     .wrapper = wrapper,
+                     .preloads = {MALLOC_FAULT_PRELOAD}});
 }

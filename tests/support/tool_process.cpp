@@ -65,11 +65,6 @@ tool_result run_tool(const tool_run& run) {
             environment.push_back(std::string("GCOV_PREFIX_STRIP=") + strip);
         }
     }
-    if (!run.script.empty()) {
-        write_file(script_path, run.script);
-        environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
-        environment.push_back("FAKE_KMS_LOG=" + log_path);
-    }
     std::vector<std::string> argv = run.wrapper;
     // A cross-built tool runs under the emulator the build names, if any.
     for (std::size_t start = 0, end; start < sizeof SCANOUTSNAP_EMULATOR - 1; start = end + 1) {
@@ -78,13 +73,20 @@ tool_result run_tool(const tool_run& run) {
         argv.emplace_back(SCANOUTSNAP_EMULATOR + start, end - start);
     }
     if (!run.script.empty()) {
-        // Under qemu-user the preload is the emulated program's alone: a host
-        // wrapper such as setpriv could not load the target's library.
+        write_file(script_path, run.script);
+        environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
+        environment.push_back("FAKE_KMS_LOG=" + log_path);
+        std::string preload = "LD_PRELOAD=" FAKE_KMS_PRELOAD;
+        for (const std::string& library : run.preloads) {
+            preload += ":" + library;
+        }
+        // Under qemu-user the preloads are the emulated program's alone: a
+        // host wrapper such as setpriv could not load the target's libraries.
         if (argv.size() > run.wrapper.size()) {
             argv.push_back("-E");
-            argv.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
+            argv.push_back(preload);
         } else {
-            environment.push_back("LD_PRELOAD=" FAKE_KMS_PRELOAD);
+            environment.push_back(preload);
         }
     }
     argv.push_back(SCANOUTSNAP_EXECUTABLE);
