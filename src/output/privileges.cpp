@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
-namespace {
+#include "output/sudo_caller.hpp"
 
-constexpr std::uint32_t unset_id = 0xFFFFFFFF;
+namespace {
 
 int set_supplementary_groups(const passwd* user, gid_t gid) {
     if (user != nullptr) {

@@ -31,7 +31,7 @@ std::optional<sudo_caller> caller_to_become() {
         return std::nullopt;
     }
     const std::optional<sudo_caller> caller = find_sudo_caller();
-    if (!caller || caller->uid == 0 || caller->uid == 0xFFFFFFFF) {
+    if (!caller || caller->uid == 0 || caller->uid == unset_id) {
         return std::nullopt;
     }
     return caller;

@@ -35,7 +35,6 @@ void chown_to_sudo_user(const char* path) {
     if (!caller) {
         return;
     }
-    // An id of 0xFFFFFFFF leaves that id of the file as it is.
     if (::chown(path, caller->uid, caller->gid) != 0) {
         report("chown %s: %s", path, std::strerror(errno));
     }

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <optional>
 
+// What "-1" or an overflow reads as: chown leaves such an id of a file as it is.
+inline constexpr std::uint32_t unset_id = 0xFFFFFFFF;
+
 // The user and group sudo ran the tool for.
 struct sudo_caller {
     std::uint32_t uid;
