@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "decoded_png.hpp"
 #include "fake_kms.hpp"
 #include "recorded_chown.hpp"
 #include "recorded_privileges.hpp"
+#include "temp_dir.hpp"
 
 namespace {
 
@@ -32,13 +32,6 @@ struct context {
 
 bool starts_with(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
-}
-
-std::string contents_of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void check_lines(const context& at) {
@@ -145,7 +138,7 @@ void check_file(const context& at) {
         check_image(at);
     } else if (!at.expected.writer_opens_file) {
         const bool existed = at.c.output == output_kind::existing_file;
-        if (existed ? contents_of(path) != older_file_content : std::filesystem::exists(path)) {
+        if (existed ? read_file(path) != older_file_content : std::filesystem::exists(path)) {
             finding(at, "a failed run before the PNG stage touched the output path");
         }
     } else if (at.expected.libpng_must_fail && std::filesystem::file_size(path) != 0) {
