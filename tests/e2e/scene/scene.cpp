@@ -351,10 +351,19 @@ uint32_t find_plane(int fd, unsigned index, uint64_t type) {
 
 // ---------------------------------------------------------------- layouts
 
-bool layout_xrgb_pitch(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
-    output o = find_output(fd, res, 0);
+// The output of CRTC 0, which every single-output layout lights.
+bool first_output(int fd, drmModeRes* res, output& o, failure& fail) {
+    o = find_output(fd, res, 0);
     if (o.connector_id == 0 || !o.has_mode) {
         fail = {"no connector with a mode for crtc 0", ENODEV};
+        return false;
+    }
+    return true;
+}
+
+bool layout_xrgb_pitch(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
+    output o;
+    if (!first_output(fd, res, o, fail)) {
         return false;
     }
     static dumb d;  // static: stays mapped while the scene holds
@@ -425,9 +434,8 @@ bool layout_cursor_argb(int fd, drmModeRes* res, const std::string& dir, failure
         fail = {"DRM_CLIENT_CAP_ATOMIC", errno};
         return false;
     }
-    output o = find_output(fd, res, 0);
-    if (o.connector_id == 0 || !o.has_mode) {
-        fail = {"no connector with a mode for crtc 0", ENODEV};
+    output o;
+    if (!first_output(fd, res, o, fail)) {
         return false;
     }
     const uint32_t primary = find_plane(fd, 0, DRM_PLANE_TYPE_PRIMARY);
@@ -511,9 +519,8 @@ bool layout_cursor_argb(int fd, drmModeRes* res, const std::string& dir, failure
 const uint16_t table565[7] = {0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821};
 
 bool layout_rgb565_table(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
-    output o = find_output(fd, res, 0);
-    if (o.connector_id == 0 || !o.has_mode) {
-        fail = {"no connector with a mode for crtc 0", ENODEV};
+    output o;
+    if (!first_output(fd, res, o, fail)) {
         return false;
     }
     static dumb d;
@@ -544,9 +551,8 @@ bool layout_rgb565_table(int fd, drmModeRes* res, const std::string& dir, failur
 }
 
 bool layout_rgb888(int fd, drmModeRes* res, const std::string& dir, failure& fail) {
-    output o = find_output(fd, res, 0);
-    if (o.connector_id == 0 || !o.has_mode) {
-        fail = {"no connector with a mode for crtc 0", ENODEV};
+    output o;
+    if (!first_output(fd, res, o, fail)) {
         return false;
     }
     static dumb d;
