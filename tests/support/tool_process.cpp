@@ -108,8 +108,7 @@ tool_result run_tool(const tool_run& run) {
         ::dup2(err, 2);
         std::vector<char*> child_argv = c_strings(argv);
         std::vector<char*> child_env = c_strings(environment);
-        ::execve(child_argv[0][0] == '/' ? child_argv[0] : ("/usr/bin/" + argv[0]).data(),
-                 child_argv.data(), child_env.data());
+        ::execve(child_argv[0], child_argv.data(), child_env.data());
         ::_exit(127);
     }
     int wait_status = 0;

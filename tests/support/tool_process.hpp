@@ -11,7 +11,7 @@ struct tool_run {
     std::map<std::string, std::string> env;  // the whole environment, besides the fake's own
     std::string cwd;                         // the test's working directory (required)
     std::string script;                // the fake's script; empty runs against the real kernel
-    std::vector<std::string> wrapper;  // a command to run the tool under, e.g. setpriv
+    std::vector<std::string> wrapper;  // a command (absolute path first) to run the tool under
     // Further libraries preloaded after the fake, the same way: into the
     // wrapper too, except under an emulator, where only the tool gets them.
     std::vector<std::string> preloads;
