@@ -14,30 +14,38 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build-arm64}
 
+# shellcheck source=scripts/lib/install-missing.sh
+source scripts/lib/install-missing.sh
+
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
 }
+
+# amd64 and arm64 -dev packages are installed in one call, so that apt
+# resolves both to the same version (Multi-Arch: same packages must match
+# exactly). qemu-user-static: the test discovery and ctest run arm64 test
+# programs through it. libstdc++6:arm64 and libgcc-s1:arm64 are what the C++
+# program links at run time and what dpkg-shlibdeps resolves for the .deb.
+packages=(
+  cmake make pkg-config file
+  g++ g++-aarch64-linux-gnu
+  qemu-user-static
+  libdrm-dev libdrm-dev:arm64
+  libpng-dev libpng-dev:arm64
+  libgtest-dev libgtest-dev:arm64
+  libgmock-dev libgmock-dev:arm64
+  libstdc++6:arm64 libgcc-s1:arm64
+)
 
 install_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     as_root dpkg --add-architecture arm64
   fi
+  # Already there (a second call from another stage): nothing to update.
+  [[ -n $(missing_packages "${packages[@]}") ]] || return 0
   as_root apt-get update -q
-  # amd64 and arm64 -dev packages in one call, so that apt resolves both to
-  # the same version (Multi-Arch: same packages must match exactly).
-  # qemu-user-static: the test discovery and ctest run arm64 test programs
-  # through it. libstdc++6:arm64 and libgcc-s1:arm64 are what the C++
-  # program links at run time and what dpkg-shlibdeps resolves for the .deb.
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-    --no-install-recommends \
-    cmake make pkg-config file \
-    g++ g++-aarch64-linux-gnu \
-    qemu-user-static \
-    libdrm-dev libdrm-dev:arm64 \
-    libpng-dev libpng-dev:arm64 \
-    libgtest-dev libgtest-dev:arm64 \
-    libgmock-dev libgmock-dev:arm64 \
-    libstdc++6:arm64 libgcc-s1:arm64
+    --no-install-recommends "${packages[@]}"
 }
 
 if [[ ${SKIP_APT:-0} != 1 ]]; then
