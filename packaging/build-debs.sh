@@ -16,6 +16,9 @@ repo=$PWD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# shellcheck source=scripts/lib/install-missing.sh
+source scripts/lib/install-missing.sh
+
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
 }
@@ -36,9 +39,12 @@ step "packaging tools"
 # lintian checks the packages, dpkg-dev brings dpkg-shlibdeps and
 # dpkg-parsechangelog, sudo brings visudo, groff-base and man-db check the
 # manual page.
-as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-  --no-install-recommends \
-  dpkg-dev lintian sudo groff-base man-db gzip file
+tools=(dpkg-dev lintian sudo groff-base man-db gzip file)
+if [[ -n $(missing_packages "${tools[@]}") ]]; then
+  as_root apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    --no-install-recommends "${tools[@]}"
+fi
 
 step "native build"
 cmake -S . -B build
