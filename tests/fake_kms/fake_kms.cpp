@@ -78,6 +78,19 @@ bool parse_framebuffer(std::istringstream& words, framebuffer& fb, std::string& 
     return true;
 }
 
+// The keywords that set one number of the script.
+using number_setter = void (*)(script&, std::uint64_t);
+const std::pair<const char*, number_setter> one_number_keywords[] = {
+    {"cap", [](script& s, std::uint64_t v) { s.prime_cap = v; }},
+    {"cap_error", [](script& s, std::uint64_t v) { s.cap_errno = int(v); }},
+    {"resources_error", [](script& s, std::uint64_t v) { s.resources_errno = int(v); }},
+    {"plane_resources_error", [](script& s, std::uint64_t v) { s.plane_resources_errno = int(v); }},
+    {"export_error", [](script& s, std::uint64_t v) { s.export_errno = int(v); }},
+    {"sync_error", [](script& s, std::uint64_t v) { s.sync_errno = int(v); }},
+    {"buffer_fd", [](script& s, std::uint64_t v) { s.buffer_fd = int(v); }},
+    {"buffer_size", [](script& s, std::uint64_t v) { s.buffer.resize(v); }},
+};
+
 // One "keyword arguments..." line of the script.
 bool parse_line(const std::string& line, script& s, std::string& error) {
     std::istringstream words(line);
@@ -85,8 +98,6 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
     if (!(words >> keyword) || keyword[0] == '#') {
         return true;
     }
-    std::vector<std::string> args;
-    std::string fb_fields;
     if (keyword == "fb") {
         framebuffer fb;
         if (!parse_framebuffer(words, fb, error)) {
@@ -95,6 +106,7 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
         s.fb = fb;
         return true;
     }
+    std::vector<std::string> args;
     for (std::string word; words >> word;) {
         args.push_back(word);
     }
@@ -112,23 +124,15 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
     };
     const bool unreadable = !args.empty() && args.back() == "unreadable";
 
-    if (keyword == "cap") {
-        if (!need(1))
-            return false;
-        s.prime_cap = *number(0);
-    } else if (keyword == "cap_error") {
-        if (!need(1))
-            return false;
-        s.cap_errno = int(*number(0));
-    } else if (keyword == "resources_error") {
-        if (!need(1))
-            return false;
-        s.resources_errno = int(*number(0));
-    } else if (keyword == "plane_resources_error") {
-        if (!need(1))
-            return false;
-        s.plane_resources_errno = int(*number(0));
-    } else if (keyword == "crtc") {
+    for (const auto& [name, set] : one_number_keywords) {
+        if (keyword == name) {
+            if (!need(1))
+                return false;
+            set(s, *number(0));
+            return true;
+        }
+    }
+    if (keyword == "crtc") {
         if (!need(unreadable ? 1 : 2))
             return false;
         s.crtcs.push_back(
@@ -138,27 +142,11 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
             return false;
         s.planes.push_back({std::uint32_t(*number(0)), unreadable ? 0 : std::uint32_t(*number(1)),
                             unreadable ? 0 : std::uint32_t(*number(2)), !unreadable});
-    } else if (keyword == "export_error") {
-        if (!need(1))
-            return false;
-        s.export_errno = int(*number(0));
-    } else if (keyword == "sync_error") {
-        if (!need(1))
-            return false;
-        s.sync_errno = int(*number(0));
     } else if (keyword == "buffer_file") {
         if (args.size() != 1 || !read_file(args[0], s.buffer)) {
             error = "'" + line + "': cannot read the buffer file";
             return false;
         }
-    } else if (keyword == "buffer_fd") {
-        if (!need(1))
-            return false;
-        s.buffer_fd = int(*number(0));
-    } else if (keyword == "buffer_size") {
-        if (!need(1))
-            return false;
-        s.buffer.resize(*number(0));
     } else {
         error = "unknown keyword '" + keyword + "'";
         return false;
