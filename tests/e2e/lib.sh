@@ -1,6 +1,12 @@
-# Shared by tests/e2e/run.sh and scripts/screenshot-anywhere.sh (sourced, bash).
-# Everything here is parameterised by the guest architecture (e2e_arch_setup).
+# Shared by tests/e2e/run.sh, tests/e2e/stacks/run.sh and
+# scripts/screenshot-anywhere.sh (sourced, bash). Everything here is
+# parameterised by the guest architecture (e2e_arch_setup).
 # Needs: E2E_ROOT (the repository) set by the caller.
+# Optional, set before e2e_arch_setup: E2E_MEMORY (guest MiB; default 512 on
+# x86_64, 1024 on aarch64), E2E_EXTRA_MODULES (more modules to load in the
+# guest, for example a file system). Optional for e2e_build_initramfs:
+# E2E_INITRAMFS_EXTRA (a directory copied into the initramfs as it is); for
+# e2e_boot: E2E_RESULT_MB (size of the result disk, default 64).
 
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
 # Root for package installation: directly when root, else through sudo.
@@ -19,7 +25,7 @@ e2e_arch_setup() {
     x86_64)
         E2E_DEB_ARCH=amd64
         E2E_QEMU=qemu-system-x86_64
-        E2E_QEMU_MACHINE=(-M pc -accel tcg -m 512)
+        E2E_QEMU_MACHINE=(-M pc -accel tcg -m "${E2E_MEMORY:-512}")
         E2E_CONSOLE=ttyS0
         E2E_KERNEL_META=linux-image-amd64
         E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
@@ -29,7 +35,7 @@ e2e_arch_setup() {
     aarch64)
         E2E_DEB_ARCH=arm64
         E2E_QEMU=qemu-system-aarch64
-        E2E_QEMU_MACHINE=(-M virt -cpu cortex-a72 -accel tcg -m 1024)
+        E2E_QEMU_MACHINE=(-M virt -cpu cortex-a72 -accel tcg -m "${E2E_MEMORY:-1024}")
         E2E_CONSOLE=ttyAMA0
         E2E_KERNEL_META=linux-image-arm64
         E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
@@ -43,6 +49,7 @@ e2e_arch_setup() {
         ;;
     *) e2e_die "unknown --arch '$E2E_ARCH' (x86_64 or aarch64)" ;;
     esac
+    E2E_MODULES+=(${E2E_EXTRA_MODULES[@]+"${E2E_EXTRA_MODULES[@]}"})
 }
 
 # e2e_install_packages: apt-get the packages of the arch (only when some are
@@ -104,8 +111,13 @@ e2e_fetch_kernel() {
     fi
     [ -n "$pkg" ] || e2e_die "cannot find the kernel package behind $E2E_KERNEL_META:$E2E_DEB_ARCH"
     E2E_KROOT=$cache/$pkg
-    # The cache keeps only the modules the guest loads; another list re-fetches.
-    if [ "$(cat "$E2E_KROOT/.unpacked" 2>/dev/null)" != "${E2E_MODULES[*]}" ]; then
+    # The cache keeps only the modules that guests load. A list with modules
+    # the cache lacks re-fetches, keeping the union, so that suites with
+    # different lists sharing one cache do not fetch in turn.
+    local kept want
+    kept=$(cat "$E2E_KROOT/.unpacked" 2>/dev/null || true)
+    want=$(printf '%s\n' $kept "${E2E_MODULES[@]}" | sort -u | tr '\n' ' ')
+    if [ -z "$kept" ] || [ "$(printf '%s\n' $kept | sort -u | tr '\n' ' ')" != "$want" ]; then
         e2e_log "fetching $pkg ($E2E_DEB_ARCH) with apt-get download"
         rm -rf "$E2E_KROOT" "$cache"/*.deb
         deb=$(e2e_apt_download "$cache" "$pkg:$E2E_DEB_ARCH")
@@ -113,8 +125,9 @@ e2e_fetch_kernel() {
         rm -f "$deb"
         E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
         depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
-        e2e_prune_modules
-        echo "${E2E_MODULES[*]}" >"$E2E_KROOT/.unpacked"
+        # shellcheck disable=SC2086
+        e2e_prune_modules $want
+        echo "$want" >"$E2E_KROOT/.unpacked"
     fi
     E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
     E2E_KERNEL=$(ls "$E2E_KROOT"/boot/vmlinuz-* | head -n1)
@@ -122,13 +135,13 @@ e2e_fetch_kernel() {
     e2e_log "kernel $pkg ($E2E_KVER): $E2E_KERNEL"
 }
 
-# e2e_prune_modules: drops every module the guest does not load (most of the
-# package's 400 MB), then rebuilds modules.dep for the rest.
+# e2e_prune_modules MODULE...: drops every module but these and their
+# dependencies (most of the package's 400 MB), then rebuilds modules.dep.
 e2e_prune_modules() {
     local keep=$E2E_KROOT/.keep
-    modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "${E2E_MODULES[@]}" |
+    modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "$@" |
         awk '$1 == "insmod" { print $2 }' | sort -u >"$keep"
-    [ -s "$keep" ] || e2e_die "no modules found for ${E2E_MODULES[*]}"
+    [ -s "$keep" ] || e2e_die "no modules found for $*"
     find "$E2E_KROOT/lib/modules/$E2E_KVER/kernel" -name '*.ko*' -type f | sort |
         comm -23 - "$keep" | xargs -r rm -f
     rm -f "$keep"
@@ -200,6 +213,7 @@ e2e_build_initramfs() {
     ln -s busybox "$stage/bin/sh"
     cp "$init" "$stage/init"
     chmod 755 "$stage/init"
+    [ -z "${E2E_INITRAMFS_EXTRA:-}" ] || cp -a "$E2E_INITRAMFS_EXTRA/." "$stage/"
     # The modules in load order, each once.
     : >"$stage/etc/e2e/modules"
     modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "${E2E_MODULES[@]}" |
@@ -232,7 +246,7 @@ e2e_boot() {
     local img=$work/$name.img serial=$work/$name.serial res=$work/$name.results rc t0
     rm -rf "$img" "$res"
     mkdir -p "$res"
-    truncate -s 64M "$img"
+    truncate -s "${E2E_RESULT_MB:-64}M" "$img"
     t0=$(date +%s)
     set +e
     timeout -k 5 "$limit" "$E2E_QEMU" "${E2E_QEMU_MACHINE[@]}" -nodefaults -vga none -display none \

@@ -15,9 +15,28 @@
 //       picture that must not be captured).
 //   pngcmp info PNG
 //       Prints "WIDTHxHEIGHT depth=D color=C interlace=I chunks=..." .
+//   pngcmp format PNG
+//       The PNG must be 8-bit RGB, not interlaced, with only IHDR, IDAT and
+//       IEND chunks (as scanoutsnap writes it).
+//   pngcmp same A B [X Y W H]
+//       A and B are 8-bit RGB or RGBA PNGs (a display stack's own screenshot
+//       may carry alpha, which is ignored) of one size with equal RGB, except
+//       inside the box when one is given. Prints B's alpha range when it has
+//       one.
+//   pngcmp box PNG PNG...
+//       Prints "X Y W H", the smallest box that holds every pixel whose RGB
+//       differs between the first PNG and any other, or "none".
+//   pngcmp xwd PNG XWD
+//       The PNG (8-bit RGB) equals the X window dump's pixels, each channel
+//       taken through the dump's mask and scaled as scanoutsnap scales
+//       (see xwd.h).
+//   pngcmp colours PNG
+//       Prints the number of distinct RGB colours.
 // Exit status: 0 = check holds, 1 = check fails, 2 = unreadable input.
 
 #include <png.h>
+
+#include "xwd.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,7 +57,8 @@ struct image {
     int color = 0;
     int interlace = 0;
     std::string chunks;        // comma-separated chunk types in file order, runs collapsed
-    std::vector<uint8_t> rgb;  // width * height * 3 when color == RGB and depth == 8
+    std::vector<uint8_t> rgb;    // width * height * 3 when 8-bit RGB or RGBA
+    std::vector<uint8_t> alpha;  // width * height when 8-bit RGBA
 };
 
 bool read_file(const char* path, std::vector<uint8_t>& out) {
@@ -81,6 +101,21 @@ void read_cb(png_structp png, png_bytep out, png_size_t n) {
     st->pos += n;
 }
 
+// Keeps RGB in img.rgb and, for 4 channels, the fourth in img.alpha.
+void split_alpha(const std::vector<uint8_t>& pixels, size_t channels, image& img) {
+    if (channels == 3) {
+        img.rgb = pixels;
+        return;
+    }
+    const size_t n = pixels.size() / 4;
+    img.rgb.resize(n * 3);
+    img.alpha.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        std::memcpy(&img.rgb[3 * i], &pixels[4 * i], 3);
+        img.alpha[i] = pixels[4 * i + 3];
+    }
+}
+
 bool load_png(const char* path, image& img) {
     std::vector<uint8_t> data;
     if (!read_file(path, data)) {
@@ -112,14 +147,19 @@ bool load_png(const char* path, image& img) {
     img.depth = png_get_bit_depth(png, info);
     img.color = png_get_color_type(png, info);
     img.interlace = png_get_interlace_type(png, info);
-    if (img.depth == 8 && img.color == PNG_COLOR_TYPE_RGB && img.interlace == PNG_INTERLACE_NONE) {
-        img.rgb.resize(static_cast<size_t>(img.width) * img.height * 3u);
+    const bool rgba = img.color == PNG_COLOR_TYPE_RGB_ALPHA;
+    if (img.depth == 8 && (img.color == PNG_COLOR_TYPE_RGB || rgba)) {
+        const size_t channels = rgba ? 4u : 3u;
+        std::vector<uint8_t> pixels(static_cast<size_t>(img.width) * img.height * channels);
         rows.resize(img.height);
         for (uint32_t y = 0; y < img.height; ++y) {
-            rows[y] = img.rgb.data() + static_cast<size_t>(y) * img.width * 3u;
+            rows[y] = pixels.data() + static_cast<size_t>(y) * img.width * channels;
         }
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
         png_read_image(png, rows.data());
         png_read_end(png, nullptr);
+        split_alpha(pixels, channels, img);
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -298,10 +338,179 @@ int cmd_info(const char* path) {
     return 0;
 }
 
+// ---------------------------------------------------------------- display stacks
+
+struct box {
+    uint32_t x = 0;
+    uint32_t y = 0;
+    uint32_t w = 0;
+    uint32_t h = 0;
+    bool holds(uint32_t px, uint32_t py) const {
+        return px >= x && py >= y && px - x < w && py - y < h;
+    }
+};
+
+bool load_rgb_png(const char* path, image& img) {
+    if (!load_png(path, img)) {
+        return false;
+    }
+    if (img.rgb.empty()) {
+        std::fprintf(stderr, "pngcmp: %s: depth %d colour type %d, want 8-bit RGB or RGBA\n", path,
+                     img.depth, img.color);
+        return false;
+    }
+    return true;
+}
+
+// Number of pixels whose RGB differs outside the box; prints the first few.
+long count_rgb_differences(const image& a, const image& b, const box& skip) {
+    long bad = 0;
+    for (uint32_t y = 0; y < a.height; ++y) {
+        for (uint32_t x = 0; x < a.width; ++x) {
+            const size_t i = (static_cast<size_t>(y) * a.width + x) * 3u;
+            if (skip.holds(x, y) || std::memcmp(&a.rgb[i], &b.rgb[i], 3) == 0) {
+                continue;
+            }
+            if (bad < 5) {
+                std::printf("  pixel (%u,%u): (%u,%u,%u) against (%u,%u,%u)\n", x, y, a.rgb[i],
+                            a.rgb[i + 1], a.rgb[i + 2], b.rgb[i], b.rgb[i + 1], b.rgb[i + 2]);
+            }
+            ++bad;
+        }
+    }
+    return bad;
+}
+
+int cmd_same(int argc, char** argv) {
+    image a;
+    image b;
+    if (!load_rgb_png(argv[0], a) || !load_rgb_png(argv[1], b)) {
+        return 2;
+    }
+    box skip;
+    if (argc == 6) {
+        skip = {static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)),
+                static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)),
+                static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)),
+                static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10))};
+    }
+    if (a.width != b.width || a.height != b.height) {
+        std::printf("%s: %ux%u, %s: %ux%u\n", argv[0], a.width, a.height, argv[1], b.width,
+                    b.height);
+        return 1;
+    }
+    const long bad = count_rgb_differences(a, b, skip);
+    if (bad != 0) {
+        std::printf("%s: %ld of %u pixels differ from %s%s\n", argv[0], bad, a.width * a.height,
+                    argv[1], argc == 6 ? " outside the box" : "");
+        return 1;
+    }
+    if (!b.alpha.empty()) {
+        const auto [lo, hi] = std::minmax_element(b.alpha.begin(), b.alpha.end());
+        std::printf("%s alpha %u..%u\n", argv[1], *lo, *hi);
+    }
+    return 0;
+}
+
+int cmd_box(int argc, char** argv) {
+    std::vector<image> shots(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; ++i) {
+        if (!load_rgb_png(argv[i], shots[static_cast<size_t>(i)])) {
+            return 2;
+        }
+    }
+    const image& first = shots[0];
+    uint32_t x0 = UINT32_MAX;
+    uint32_t y0 = UINT32_MAX;
+    uint32_t x1 = 0;
+    uint32_t y1 = 0;
+    for (const image& other : shots) {
+        if (other.width != first.width || other.height != first.height) {
+            std::printf("pictures of different sizes\n");
+            return 1;
+        }
+        for (uint32_t y = 0; y < first.height; ++y) {
+            for (uint32_t x = 0; x < first.width; ++x) {
+                const size_t i = (static_cast<size_t>(y) * first.width + x) * 3u;
+                if (std::memcmp(&first.rgb[i], &other.rgb[i], 3) != 0) {
+                    x0 = std::min(x0, x);
+                    y0 = std::min(y0, y);
+                    x1 = std::max(x1, x);
+                    y1 = std::max(y1, y);
+                }
+            }
+        }
+    }
+    if (x0 == UINT32_MAX) {
+        std::printf("none\n");
+    } else {
+        std::printf("%u %u %u %u\n", x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    }
+    return 0;
+}
+
+int cmd_xwd(const char* png_path, const char* xwd_path) {
+    image img;
+    std::vector<uint8_t> data;
+    if (!load_png(png_path, img)) {
+        return 2;
+    }
+    if (!read_file(xwd_path, data)) {
+        std::fprintf(stderr, "pngcmp: cannot read %s\n", xwd_path);
+        return 2;
+    }
+    xwd_picture xwd;
+    const std::string problem = decode_xwd(data, xwd);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "pngcmp: %s: %s\n", xwd_path, problem.c_str());
+        return 2;
+    }
+    if (!check_format(png_path, img)) {
+        return 1;
+    }
+    if (img.width != xwd.width || img.height != xwd.height) {
+        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, xwd_path,
+                    xwd.width, xwd.height);
+        return 1;
+    }
+    image want;
+    want.width = xwd.width;
+    want.height = xwd.height;
+    want.rgb = std::move(xwd.rgb);
+    const long bad = count_rgb_differences(img, want, box{});
+    if (bad != 0) {
+        std::printf(
+            "%s: %ld of %u pixels differ from %s (depth %u, %u bits per pixel, masks "
+            "%06x %06x %06x, byte order %u)\n",
+            png_path, bad, img.width * img.height, xwd_path, xwd.depth, xwd.bits_per_pixel,
+            xwd.red_mask, xwd.green_mask, xwd.blue_mask, xwd.byte_order);
+        return 1;
+    }
+    return 0;
+}
+
+int cmd_colours(const char* path) {
+    image img;
+    if (!load_rgb_png(path, img)) {
+        return 2;
+    }
+    std::vector<uint32_t> colours;
+    colours.reserve(img.rgb.size() / 3);
+    for (size_t i = 0; i < img.rgb.size(); i += 3) {
+        colours.push_back((uint32_t{img.rgb[i]} << 16) | (uint32_t{img.rgb[i + 1]} << 8) |
+                          img.rgb[i + 2]);
+    }
+    std::sort(colours.begin(), colours.end());
+    std::printf("%zu\n", static_cast<size_t>(std::unique(colours.begin(), colours.end()) -
+                                              colours.begin()));
+    return 0;
+}
+
 int usage() {
     std::fputs(
         "usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
-        "info PNG\n",
+        "info PNG | format PNG\n"
+        "       pngcmp same A B [X Y W H] | box PNG PNG... | xwd PNG XWD | colours PNG\n",
         stderr);
     return 2;
 }
@@ -324,6 +533,22 @@ int main(int argc, char** argv) {
     }
     if (cmd == "info" && argc == 3) {
         return cmd_info(argv[2]);
+    }
+    if (cmd == "format" && argc == 3) {
+        image img;
+        return !load_png(argv[2], img) ? 2 : check_format(argv[2], img) ? 0 : 1;
+    }
+    if (cmd == "same" && (argc == 4 || argc == 8)) {
+        return cmd_same(argc - 2, argv + 2);
+    }
+    if (cmd == "box" && argc >= 4) {
+        return cmd_box(argc - 2, argv + 2);
+    }
+    if (cmd == "xwd" && argc == 4) {
+        return cmd_xwd(argv[2], argv[3]);
+    }
+    if (cmd == "colours" && argc == 3) {
+        return cmd_colours(argv[2]);
     }
     return usage();
 }

@@ -1,0 +1,292 @@
+#!/bin/bash
+# Runs inside the display-stack guest's Debian root file system (chroot, as
+# root), started by guest/init: stacks.sh BOOT. It starts the display stacks
+# one after the other, puts windows on them, runs scanoutsnap and the stack's
+# own screenshot tool, and records everything under /results; every verdict
+# is made on the host (tests/e2e/stacks/run.sh).
+#
+# /results/STACK/ holds the stack's log, "ready" (ok, or why it did not come
+# up) and the oracle's pictures; /results/CASE/ holds one tool run (args, rc,
+# stdout, stderr, ls, files/), as in the scene suite.
+set -u
+
+BOOT=$1
+R=/results
+E2E=/e2e
+export XDG_RUNTIME_DIR=/run/user/0 HOME=/root WAYLAND_DISPLAY=wayland-e2e
+# The emulated arm64 machine is several times slower.
+if [ "$(uname -m)" = aarch64 ]; then SLOW=3; else SLOW=1; fi
+STACK_DEADLINE=$((90 * SLOW))
+SETTLE_TRIES=$((20 * SLOW))
+
+log() { echo "stacks: $(date +%T) $*"; }
+
+# ------------------------------------------------------------------ the tool
+
+# install_tool: the project's package with dpkg (its dependencies are in the
+# root file system already), or a bare binary given with --tool.
+install_tool() {
+    local d=$R/install
+    mkdir -p "$d"
+    if [ -f $E2E/scanoutsnap.deb ]; then
+        dpkg -i $E2E/scanoutsnap.deb >"$d/dpkg.log" 2>&1
+        echo $? >"$d/rc"
+        dpkg-query -W -f='${Status} ${Version} ${Architecture}\n' scanoutsnap >"$d/status" 2>&1
+    else
+        install -m 755 $E2E/scanoutsnap /usr/bin/scanoutsnap
+        echo $? >"$d/rc"
+        echo "copied, no package" >"$d/status"
+    fi
+    [ ! -f /usr/bin/scanoutsnap ] || cp /usr/bin/scanoutsnap "$d/scanoutsnap"
+    log "tool installed: $(cat "$d/status")"
+}
+
+# tool_run CASE [ARG...]: runs the tool in a fresh directory with a clean
+# environment, as root, under a timeout.
+tool_run() {
+    local c=$1 d wd f
+    shift
+    d=$R/$c
+    wd=$(mktemp -d /tmp/wd.XXXXXX)
+    mkdir -p "$d/files"
+    echo "$*" >"$d/args"
+    (cd "$wd" && exec timeout 60 env -i PATH=/usr/bin:/bin scanoutsnap "$@") \
+        >"$d/stdout" 2>"$d/stderr"
+    echo $? >"$d/rc"
+    : >"$d/ls"
+    for f in "$wd"/* "$wd"/.[!.]*; do
+        [ -e "$f" ] || continue
+        stat -c '%u:%g %a %s %n' "$f" | sed "s|$wd/||" >>"$d/ls"
+        [ -f "$f" ] && cp "$f" "$d/files/"
+    done
+    rm -rf "$wd"
+    log "ran $c: rc $(cat "$d/rc")"
+}
+
+# settle SHOT-FUNCTION DIR: takes pictures with SHOT-FUNCTION until two in a
+# row are byte for byte equal (the clients have drawn and nothing moves).
+settle() {
+    local shot=$1 dir=$2 n=0
+    rm -f "$dir"/settle-*
+    "$shot" "$dir/settle-0" || return 1
+    while [ $n -lt "$SETTLE_TRIES" ]; do
+        sleep 1
+        n=$((n + 1))
+        "$shot" "$dir/settle-$n" || return 1
+        if cmp -s "$dir/settle-$((n - 1))" "$dir/settle-$n"; then
+            rm -f "$dir"/settle-*
+            log "screen still after $n pictures"
+            return 0
+        fi
+    done
+    echo "the screen did not keep still over $SETTLE_TRIES pictures" >"$dir/settle-failed"
+    return 1
+}
+
+# ------------------------------------------------------------------ Weston
+
+weston_shot() { # weston_shot OUT: weston-screenshooter's PNG
+    local t
+    t=$(mktemp -d /tmp/shot.XXXXXX)
+    (cd "$t" && timeout $((20 * SLOW)) weston-screenshooter) >"$t.log" 2>&1
+    set -- "$1" "$t"/*.png
+    if [ ! -f "$2" ]; then
+        log "weston-screenshooter wrote no PNG: $(cat "$t.log")"
+        rm -rf "$t" "$t.log"
+        return 1
+    fi
+    mv "$2" "$1"
+    rm -rf "$t" "$t.log"
+}
+
+# weston_start DIR INI: Weston on the DRM device with the pixman renderer;
+# 0 once its socket is there and a client's round trip succeeds.
+weston_start() {
+    local d=$1 ini=$2 n=0
+    mkdir -p "$d"
+    rm -rf "$XDG_RUNTIME_DIR"
+    mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+    weston --tty=1 --backend=drm-backend.so --use-pixman --continue-without-input --debug \
+        --socket="$WAYLAND_DISPLAY" --config="$ini" --log="$d/weston.log" >"$d/weston.out" 2>&1 &
+    STACK_PID=$!
+    while [ $n -lt $((STACK_DEADLINE * 2)) ]; do
+        if ! kill -0 $STACK_PID 2>/dev/null; then
+            wait $STACK_PID
+            echo "weston exited with status $? before it was ready" >"$d/ready"
+            return 1
+        fi
+        if [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] &&
+            timeout $((10 * SLOW)) wayland-info >"$d/wayland-info.txt" 2>&1; then
+            echo ok >"$d/ready"
+            log "weston ready after $((n / 2)) s"
+            return 0
+        fi
+        sleep 0.5
+        n=$((n + 1))
+    done
+    echo "no answer from weston within ${STACK_DEADLINE}s" >"$d/ready"
+    return 1
+}
+
+# stack_stop DIR: ends the clients and the server and waits until the server
+# has exited, so that the next stack finds the device free.
+stack_stop() {
+    local d=$1
+    [ -z "${CLIENT_PIDS:-}" ] || kill $CLIENT_PIDS 2>/dev/null
+    kill "$STACK_PID" 2>/dev/null
+    wait "$STACK_PID"
+    echo $? >"$d/exit"
+    [ -z "${CLIENT_PIDS:-}" ] || wait $CLIENT_PIDS 2>/dev/null
+    CLIENT_PIDS=
+    log "stack in $d ended"
+}
+
+# weston_desktop DIR: windows with an image, a title and a drawing on the
+# shell's tiled background and panel.
+weston_desktop() {
+    local d=$1
+    weston-image /usr/share/weston/wayland.png >"$d/image.log" 2>&1 &
+    CLIENT_PIDS="$!"
+    weston-flower >"$d/flower.log" 2>&1 &
+    CLIENT_PIDS="$CLIENT_PIDS $!"
+    settle weston_shot "$d"
+}
+
+# weston_case NAME INI ORACLE: the tool between two oracle pictures.
+# ORACLE: shot (weston-screenshooter) or dump (the suite's own reader).
+weston_case() {
+    local name=$1 ini=$2 oracle=$3 d=$R/$1
+    weston_start "$d" "$ini" || { stack_stop "$d"; return 1; }
+    if weston_desktop "$d"; then
+        oracle_pair "$name" "$oracle" "$d"
+        [ "$name" != weston ] || busy_case "$d"
+    fi
+    stack_stop "$d"
+}
+
+reader_shot() { # reader_shot OUT: the framebuffer on screen, as the suite reads it
+    $E2E/scanoutsnap-e2e-scene dump "$1" 2>>"$1.log"
+}
+
+oracle_pair() { # oracle_pair CASE ORACLE DIR: before, the tool, after
+    local c=$1 shot=$2_shot d=$3
+    [ "$2" != dump ] || shot=reader_shot
+    $shot "$d/before" || echo "before: $?" >>"$d/oracle-failed"
+    tool_run "$c"
+    $shot "$d/after" || echo "after: $?" >>"$d/oracle-failed"
+}
+shot_shot() { weston_shot "$@"; }
+xwd_shot() { xwd -root -silent -out "$1" 2>"$1.log"; }
+
+# busy_case DIR: while a client animates, the tool twenty times in a row,
+# with oracle pictures before and after that tell where the animation is.
+busy_case() {
+    local d=$1/busy i n=0
+    mkdir -p "$d"
+    weston-simple-shm >"$d/simple-shm.log" 2>&1 &
+    CLIENT_PIDS="$CLIENT_PIDS $!"
+    # Wait until the animation shows: two pictures in a row differ.
+    weston_shot "$d/probe-a"
+    while [ $n -lt "$SETTLE_TRIES" ]; do
+        weston_shot "$d/probe-b"
+        cmp -s "$d/probe-a" "$d/probe-b" || break
+        mv "$d/probe-b" "$d/probe-a"
+        n=$((n + 1))
+    done
+    rm -f "$d"/probe-*
+    for i in 1 2 3; do weston_shot "$d/oracle-$i"; done
+    for i in $(seq 1 20); do tool_run "busy-$i"; done
+    for i in 4 5 6; do weston_shot "$d/oracle-$i"; done
+}
+
+# ------------------------------------------------------------------ Xorg
+
+# xorg_start DIR DEPTH: the X server with the modesetting driver; 0 once
+# xdpyinfo gets an answer.
+xorg_start() {
+    local d=$1 depth=$2 n=0
+    mkdir -p "$d"
+    export DISPLAY=:0
+    Xorg :0 vt1 -config $E2E/xorg.conf -depth "$depth" -s 0 -dpms -nocursor -noreset \
+        -novtswitch -nolisten tcp -logfile "$d/xorg.log" >"$d/xorg.out" 2>&1 &
+    STACK_PID=$!
+    while [ $n -lt $((STACK_DEADLINE * 2)) ]; do
+        if ! kill -0 $STACK_PID 2>/dev/null; then
+            wait $STACK_PID
+            echo "Xorg exited with status $? before it was ready" >"$d/ready"
+            return 1
+        fi
+        if timeout $((10 * SLOW)) xdpyinfo >"$d/xdpyinfo.txt" 2>&1; then
+            echo ok >"$d/ready"
+            log "Xorg ready after $((n / 2)) s"
+            return 0
+        fi
+        sleep 0.5
+        n=$((n + 1))
+    done
+    echo "no answer from Xorg within ${STACK_DEADLINE}s" >"$d/ready"
+    return 1
+}
+
+# xorg_case NAME DEPTH: a patterned root window, three client windows, and
+# the tool between two xwd pictures of the root window.
+xorg_case() {
+    local name=$1 depth=$2 d=$R/$1
+    xorg_start "$d" "$depth" || { stack_stop "$d"; return 1; }
+    xsetroot -mod 16 16 -fg '#2a5d9f' -bg '#d8c47a'
+    xlogo -geometry 220x220+40+40 >"$d/xlogo.log" 2>&1 &
+    CLIENT_PIDS="$!"
+    xeyes -geometry 260x180+300+40 >"$d/xeyes.log" 2>&1 &
+    CLIENT_PIDS="$CLIENT_PIDS $!"
+    xmessage -geometry +40+320 "scanoutsnap under Xorg at depth $depth ($(uname -m))" \
+        >"$d/xmessage.log" 2>&1 &
+    CLIENT_PIDS="$CLIENT_PIDS $!"
+    settle xwd_shot "$d" && oracle_pair "$name" xwd "$d"
+    stack_stop "$d"
+}
+
+# ------------------------------------------------------------------ boots
+
+# configure: the arm64 root file system's maintainer scripts, once.
+boot_configure() {
+    local p base=/var/lib/dpkg/info/base-passwd.preinst
+    # Each pre-installation script runs as for a first install; base-passwd's
+    # first, as it makes /etc/passwd and /etc/group, which others need.
+    {
+        [ -e /etc/passwd ] || $base install
+        for p in /var/lib/dpkg/info/*.preinst; do
+            [ "$p" = $base ] || "$p" install
+        done
+    } >$R/preinst.log 2>&1
+    DEBIAN_FRONTEND=noninteractive dpkg --configure -a >$R/configure.log 2>&1
+    echo $? >$R/configure.rc
+    dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' >$R/packages.txt 2>&1
+}
+
+boot_virtio() {
+    install_tool
+    weston_case weston $E2E/weston.ini shot
+    xorg_case xorg24 24
+}
+
+boot_cirrus() {
+    install_tool
+    xorg_case xorg16 16
+    weston_case weston565 $E2E/weston-rgb565.ini dump
+}
+
+# desktop: the README's picture, a Weston desktop captured by the tool.
+boot_desktop() {
+    local d=$R/desktop
+    install_tool
+    weston_start "$d" $E2E/weston.ini || { stack_stop "$d"; return 1; }
+    weston_desktop "$d" && tool_run shot
+    stack_stop "$d"
+}
+
+log "boot $BOOT on $(uname -m), kernel $(uname -r)"
+case "$BOOT" in
+configure | virtio | cirrus | desktop) "boot_$BOOT" ;;
+*) echo "unknown boot '$BOOT'" >$R/error ;;
+esac
+log "boot $BOOT done"

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Display-stack tier of the end-to-end suite: scanoutsnap, installed from the
+# project's Debian package, run as root inside a QEMU guest while Weston or
+# Xorg drives the display, its PNG compared with the stack's own screenshot.
+# See tests/e2e/stacks/README.md.
+#
+#   tests/e2e/stacks/run.sh [--arch x86_64|aarch64] [--build-dir DIR]
+#                           [--deb FILE | --tool BINARY] [--boots virtio,cirrus]
+#                           [--no-install]
+#
+#   --arch       guest architecture (default x86_64)
+#   --build-dir  default build (x86_64) or build-arm64 (aarch64); holds the
+#                package, the caches and the work files (DIR/e2e/)
+#   --deb        the package to install in the guest (default the one in the
+#                build directory, from packaging/build-debs.sh)
+#   --tool       a bare binary to put in the guest instead (a broken build)
+#   --boots      default virtio,cirrus on x86_64 and virtio on aarch64
+#   --no-install do not apt-get the host's packages
+# Environment: E2E_BOOT_TIMEOUT (seconds per boot), E2E_JOBS (boots at a time,
+# default 2).
+set -euo pipefail
+
+STACKS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+E2E_DIR=$(dirname "$STACKS_DIR")
+E2E_ROOT=$(cd "$E2E_DIR/../.." && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$E2E_DIR/lib.sh"
+# shellcheck source=tests/e2e/stacks/rootfs.sh
+source "$STACKS_DIR/rootfs.sh"
+# shellcheck source=tests/e2e/stacks/checks.sh
+source "$STACKS_DIR/checks.sh"
+
+arch=x86_64
+build_dir=
+deb=
+tool=
+boots=
+install=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --arch) arch=$2; shift 2 ;;
+    --build-dir) build_dir=$2; shift 2 ;;
+    --deb) deb=$2; shift 2 ;;
+    --tool) tool=$2; shift 2 ;;
+    --boots) boots=$2; shift 2 ;;
+    --no-install) install=; shift ;;
+    -h | --help) sed -n '2,23p' "$0"; exit 0 ;;
+    *) e2e_die "unknown option $1 (see --help)" ;;
+    esac
+done
+
+t_start=$(date +%s)
+stage_t0=$t_start
+stage_done() { # stage_done WHAT: prints the time the stage took
+    local now
+    now=$(date +%s)
+    e2e_log "time: $1 $((now - stage_t0))s"
+    stage_t0=$now
+}
+
+# Weston and Xorg with their clients want more than the scene suite's guests.
+if [ "$arch" = aarch64 ]; then E2E_MEMORY=1536; else E2E_MEMORY=1024; fi
+E2E_EXTRA_MODULES=(ext4)
+e2e_arch_setup "$arch"
+E2E_PACKAGES+=(mmdebstrap e2fsprogs)
+if [ -z "$build_dir" ]; then
+    if [ "$arch" = x86_64 ]; then build_dir=build; else build_dir=build-arm64; fi
+fi
+case "$build_dir" in /*) ;; *) build_dir=$E2E_ROOT/$build_dir ;; esac
+if [ -z "$boots" ]; then
+    if [ "$arch" = x86_64 ]; then boots=virtio,cirrus; else boots=virtio; fi
+fi
+cache=$build_dir/e2e/cache
+work=$build_dir/e2e/stacks-$arch
+mkdir -p "$cache" "$work"
+[ "$(dpkg --print-architecture)" = amd64 ] || e2e_die "the tier builds its guests on an amd64 host"
+
+[ -n "$install" ] && e2e_install_packages
+stage_done "host packages"
+
+# ------------------------------------------------------------------ what goes in
+if [ -n "$tool" ]; then
+    [ -x "$tool" ] || e2e_die "no binary at $tool"
+    want_tool=$tool
+else
+    [ -n "$deb" ] || deb=$(ls "$build_dir"/scanoutsnap_*_"$E2E_DEB_ARCH".deb 2>/dev/null | head -n1)
+    [ -f "$deb" ] || e2e_die "no scanoutsnap_*_$E2E_DEB_ARCH.deb in $build_dir (run packaging/build-debs.sh)"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$E2E_DEB_ARCH" ] || e2e_die "$deb is not for $E2E_DEB_ARCH"
+    want_tool=$work/deb-scanoutsnap
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/scanoutsnap >"$want_tool"
+fi
+
+# The scene suite's reader (for the RGB565 Weston case) for the guest, the
+# checker for the host; built from tests/e2e on its own.
+log=$work/build.log
+: >"$log"
+build_step() { # build_step WHAT COMMAND...
+    local what=$1
+    shift
+    "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; e2e_die "$what failed (log $log)"; }
+}
+cross=()
+[ "$arch" = x86_64 ] || cross=(-DCMAKE_TOOLCHAIN_FILE="$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake")
+helpers=$build_dir/e2e/helpers
+build_step "configure of the guest helpers" cmake -S "$E2E_DIR" -B "$helpers" "${cross[@]}"
+build_step "build of the guest helpers" cmake --build "$helpers" --target scanoutsnap-e2e-scene
+host_tools=$helpers
+if [ "$arch" = aarch64 ]; then
+    host_tools=$build_dir/e2e/host-tools
+    build_step "configure of the host checker" cmake -S "$E2E_DIR" -B "$host_tools"
+fi
+build_step "build of the host checker" cmake --build "$host_tools" --target scanoutsnap-e2e-pngcmp
+pngcmp=$host_tools/scanoutsnap-e2e-pngcmp
+stage_done "helpers built"
+
+# ------------------------------------------------------------------ guest
+e2e_fetch_kernel "$cache"
+e2e_fetch_busybox "$cache"
+extra=$work/initramfs-extra
+rm -rf "$extra"
+mkdir -p "$extra/e2e"
+cp "$STACKS_DIR"/guest/{stacks.sh,weston.ini,weston-rgb565.ini,xorg.conf} "$helpers/scanoutsnap-e2e-scene" \
+    "$extra/e2e/"
+if [ -n "$tool" ]; then cp "$tool" "$extra/e2e/scanoutsnap"; else cp "$deb" "$extra/e2e/scanoutsnap.deb"; fi
+initrd=$work/initrd.gz
+E2E_INITRAMFS_EXTRA=$extra e2e_build_initramfs "$initrd" "$STACKS_DIR/guest/init"
+stage_done "kernel and initramfs"
+
+if [ "$arch" = aarch64 ]; then limit_default=900; else limit_default=420; fi
+limit=${E2E_BOOT_TIMEOUT:-$limit_default}
+E2E_RESULT_MB=256
+
+# stacks_boot NAME BOOT SNAPSHOT DEVICE-ARG...: one boot on the root file system.
+stacks_boot() {
+    local name=$1 boot=$2 snapshot=$3
+    shift 3
+    e2e_boot "$name" "$boot" "$limit" "$initrd" "$work" \
+        -drive "file=$STACKS_ROOTFS,format=raw,if=none,id=root,snapshot=$snapshot" \
+        -device virtio-blk-pci,drive=root "$@"
+}
+
+# configure_rootfs IMAGE: the foreign root file system's one writable boot.
+configure_rootfs() {
+    e2e_log "configuring the $E2E_DEB_ARCH root file system in the guest (timeout ${limit}s)"
+    stacks_boot configure configure off -device virtio-gpu-pci ||
+        { cat "$work/configure.results/configure.log" 2>/dev/null | tail -n 20 >&2; return 1; }
+    local rc
+    rc=$(cat "$work/configure.results/configure.rc" 2>/dev/null || echo none)
+    [ "$rc" = 0 ] || { tail -n 30 "$work/configure.results/configure.log" >&2; return 1; }
+    e2e_log "dpkg --configure -a: status 0 in ${E2E_BOOT_SECONDS}s"
+}
+stacks_rootfs "$cache" configure_rootfs
+stage_done "root file system"
+
+declare -A boot_devices=(
+    [virtio]="-device virtio-gpu-pci"
+    [cirrus]="-device cirrus-vga"
+)
+IFS=, read -r -a boot_list <<<"$boots"
+for b in "${boot_list[@]}"; do
+    [ -n "${boot_devices[$b]:-}" ] || e2e_die "unknown boot '$b'"
+done
+run_boot() {
+    local b=$1
+    # shellcheck disable=SC2086
+    if stacks_boot "$b" "$b" on ${boot_devices[$b]}; then
+        echo "ok $E2E_BOOT_SECONDS" >"$work/$b.verdict"
+    else
+        echo "fail $E2E_BOOT_SECONDS $E2E_BOOT_ERROR" >"$work/$b.verdict"
+    fi
+}
+jobs=${E2E_JOBS:-2}
+running=0
+for b in "${boot_list[@]}"; do
+    rm -f "$work/$b.verdict"
+    e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${limit}s)"
+    run_boot "$b" &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+done
+wait || true
+stage_done "boots"
+
+# ------------------------------------------------------------------ checks
+facts=()
+echo
+for boot in "${boot_list[@]}"; do
+    res=$work/$boot.results
+    verdict=fail seconds=? error="no verdict"
+    [ -f "$work/$boot.verdict" ] && read -r verdict seconds error <"$work/$boot.verdict"
+    check "$arch/$boot/boot: guest came up, ran the stacks and sent results back (${seconds}s)" \
+        eval '[ "$verdict" = ok ] || why "$error"'
+    check "$arch/$boot/install: the package installed with dpkg, /usr/bin/scanoutsnap is its $E2E_DEB_ARCH binary" \
+        case_install
+    "checks_$boot"
+done
+echo
+[ ${#facts[@]} -eq 0 ] || { e2e_log "seen:"; printf '    %s\n' "${facts[@]}" >&2; }
+stage_done "checks"
+e2e_log "work files in $work (serial logs: *.serial, results: *.results/)"
+e2e_log "wall time $(($(date +%s) - t_start))s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
