@@ -7,9 +7,14 @@
 #     the guest and brings its screenshot back.
 # Either way the result is screenshot.png in the current directory (or the
 # path given with -o), and the last line says which of the two happened.
+# With --desktop it always boots a guest (x86_64, on an amd64 host) in which
+# the Weston compositor shows a desktop with two windows, and brings back
+# scanoutsnap's screenshot of it.
 #
-#   scripts/screenshot-anywhere.sh [-o PATH] [--qemu]
-#     --qemu   use the virtual machine even when /dev/dri/card0 exists
+#   scripts/screenshot-anywhere.sh [-o PATH] [--qemu | --desktop]
+#     --qemu     use the virtual machine even when /dev/dri/card0 exists
+#     --desktop  the Weston guest (its Debian root file system is built with
+#                mmdebstrap on the first run and cached)
 # Environment: BUILD_DIR (default build-screenshot, below the repository).
 set -euo pipefail
 
@@ -19,11 +24,13 @@ source "$E2E_ROOT/tests/e2e/lib.sh"
 
 out=$PWD/screenshot.png
 force_qemu=
+desktop=
 while [ $# -gt 0 ]; do
     case "$1" in
     -o) out=$2; shift 2 ;;
     --qemu) force_qemu=1; shift ;;
-    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
+    --desktop) desktop=1; shift ;;
+    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
     *) e2e_die "unknown option $1 (see --help)" ;;
     esac
 done
@@ -31,6 +38,9 @@ case "$out" in /*) ;; *) out=$PWD/$out ;; esac
 
 build_dir=${BUILD_DIR:-$E2E_ROOT/build-screenshot}
 host_arch=$(uname -m)
+if [ -n "$desktop" ]; then
+    exec bash "$E2E_ROOT/scripts/lib/screenshot-desktop.sh" "$out" "$build_dir"
+fi
 e2e_arch_setup "$host_arch"
 
 # ------------------------------------------------------------------ build

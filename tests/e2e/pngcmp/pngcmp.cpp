@@ -30,8 +30,13 @@
 //       The PNG (8-bit RGB) equals the X window dump's pixels, each channel
 //       taken through the dump's mask and scaled as scanoutsnap scales
 //       (see xwd.h).
+//   pngcmp xwd-same XWD XWD
+//       The two dumps hold the same pixels (their headers may differ).
 //   pngcmp colours PNG
 //       Prints the number of distinct RGB colours.
+//   pngcmp alpha PNG
+//       Prints "colour type C, no alpha" or "colour type C, alpha MIN..MAX,
+//       N of M pixels not opaque".
 // Exit status: 0 = check holds, 1 = check fails, 2 = unreadable input.
 
 #include <png.h>
@@ -449,20 +454,52 @@ int cmd_box(int argc, char** argv) {
     return 0;
 }
 
+bool load_xwd(const char* path, xwd_picture& xwd) {
+    std::vector<uint8_t> data;
+    if (!read_file(path, data)) {
+        std::fprintf(stderr, "pngcmp: cannot read %s\n", path);
+        return false;
+    }
+    const std::string problem = decode_xwd(data, xwd);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "pngcmp: %s: %s\n", path, problem.c_str());
+        return false;
+    }
+    return true;
+}
+
+int cmd_xwd_same(const char* a_path, const char* b_path) {
+    xwd_picture a;
+    xwd_picture b;
+    if (!load_xwd(a_path, a) || !load_xwd(b_path, b)) {
+        return 2;
+    }
+    if (a.width != b.width || a.height != b.height) {
+        std::printf("%s: %ux%u, %s: %ux%u\n", a_path, a.width, a.height, b_path, b.width,
+                    b.height);
+        return 1;
+    }
+    image ia;
+    image ib;
+    ia.width = ib.width = a.width;
+    ia.height = ib.height = a.height;
+    ia.rgb = std::move(a.rgb);
+    ib.rgb = std::move(b.rgb);
+    const long bad = count_rgb_differences(ia, ib, box{});
+    if (bad != 0) {
+        std::printf("%s: %ld pixels differ from %s\n", a_path, bad, b_path);
+        return 1;
+    }
+    return 0;
+}
+
 int cmd_xwd(const char* png_path, const char* xwd_path) {
     image img;
-    std::vector<uint8_t> data;
     if (!load_png(png_path, img)) {
         return 2;
     }
-    if (!read_file(xwd_path, data)) {
-        std::fprintf(stderr, "pngcmp: cannot read %s\n", xwd_path);
-        return 2;
-    }
     xwd_picture xwd;
-    const std::string problem = decode_xwd(data, xwd);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "pngcmp: %s: %s\n", xwd_path, problem.c_str());
+    if (!load_xwd(xwd_path, xwd)) {
         return 2;
     }
     if (!check_format(png_path, img)) {
@@ -506,11 +543,29 @@ int cmd_colours(const char* path) {
     return 0;
 }
 
+int cmd_alpha(const char* path) {
+    image img;
+    if (!load_rgb_png(path, img)) {
+        return 2;
+    }
+    if (img.alpha.empty()) {
+        std::printf("colour type %d, no alpha\n", img.color);
+        return 0;
+    }
+    const auto [lo, hi] = std::minmax_element(img.alpha.begin(), img.alpha.end());
+    const auto clear = std::count_if(img.alpha.begin(), img.alpha.end(),
+                                     [](uint8_t a) { return a != 255; });
+    std::printf("colour type %d, alpha %u..%u, %zu of %zu pixels not opaque\n", img.color, *lo,
+                *hi, static_cast<size_t>(clear), img.alpha.size());
+    return 0;
+}
+
 int usage() {
     std::fputs(
         "usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
         "info PNG | format PNG\n"
-        "       pngcmp same A B [X Y W H] | box PNG PNG... | xwd PNG XWD | colours PNG\n",
+        "       pngcmp same A B [X Y W H] | box PNG PNG... | xwd PNG XWD | xwd-same XWD XWD\n"
+        "       pngcmp colours PNG | alpha PNG\n",
         stderr);
     return 2;
 }
@@ -547,8 +602,14 @@ int main(int argc, char** argv) {
     if (cmd == "xwd" && argc == 4) {
         return cmd_xwd(argv[2], argv[3]);
     }
+    if (cmd == "xwd-same" && argc == 4) {
+        return cmd_xwd_same(argv[2], argv[3]);
+    }
     if (cmd == "colours" && argc == 3) {
         return cmd_colours(argv[2]);
+    }
+    if (cmd == "alpha" && argc == 3) {
+        return cmd_alpha(argv[2]);
     }
     return usage();
 }

@@ -79,7 +79,7 @@ same() {
     local out
     # shellcheck disable=SC2086
     out=$("$pngcmp" same "$1" "$2" ${3:-} 2>&1) || { why "$out"; return 1; }
-    [ -z "$out" ] || facts+=("$(basename "$(dirname "$2")")/$(basename "$2"): $out")
+    [ -z "$out" ] || facts+=("oracle ${out#"$work/"}")
 }
 
 case_install() {
@@ -109,6 +109,7 @@ case_weston() {
     same "$s/after" "$s/before" || why "the screen changed while the tool ran"
     same "$res/weston/files/screenshot.png" "$s/before"
     rich "$s/before"
+    facts+=("weston-screenshooter on XRGB8888, still desktop: $("$pngcmp" alpha "$s/before" 2>&1)")
 }
 
 # Busy Weston: twenty runs while a client animates; outside the animated
@@ -116,7 +117,7 @@ case_weston() {
 case_busy() {
     local s=$res/weston/busy i box n=0
     stack_up weston weston.log || return 0
-    ran busy-20 weston weston.log || return 0
+    ran busy-20 weston/busy simple-shm.log || return 0
     box=$("$pngcmp" box "$s"/oracle-{1,2,3,4,5,6} 2>&1) || { why "$box"; return 0; }
     if [ "$box" = none ]; then
         why "the oracle's six pictures are equal: the client did not animate"
@@ -135,6 +136,7 @@ case_busy() {
             n=$((n + 1))
     done
     facts+=("busy: $n of 20 PNGs equal the oracle outside the animated region")
+    facts+=("weston-screenshooter on XRGB8888, simple-shm on screen: $("$pngcmp" alpha "$s/oracle-1" 2>&1)")
 }
 png_pixels() { "$pngcmp" info "$1" | awk -Fx '{ split($2, h, " "); print $1 * h[1] }'; }
 
@@ -144,7 +146,8 @@ xorg_checks() { # xorg_checks CASE
     stack_up "$c" xorg.log || return 0
     ran "$c" "$c" xorg.log || return 0
     tool_ok "$c"
-    cmp -s "$s/before" "$s/after" || why "the screen changed while the tool ran (xwd before != after)"
+    out=$("$pngcmp" xwd-same "$s/before" "$s/after" 2>&1) ||
+        why "the screen changed while the tool ran (xwd before != after): $out"
     out=$("$pngcmp" xwd "$res/$c/files/screenshot.png" "$s/before" 2>&1) || why "$out"
     rich "$res/$c/files/screenshot.png"
 }
@@ -163,6 +166,8 @@ case_weston565() {
         why "the framebuffer is not RGB565: $(cat "$s/before.log")"
     out=$("$pngcmp" compare "$res/weston565/files/screenshot.png" "$s/before" 2>&1) || why "$out"
     rich "$res/weston565/files/screenshot.png"
+    facts+=("weston-screenshooter on RGB565: $("$pngcmp" alpha "$s/screenshooter" 2>&1),"
+        "$("$pngcmp" colours "$s/screenshooter" 2>&1) colours")
 }
 
 checks_virtio() {

@@ -25,7 +25,7 @@ stacks_apt_sources() {
 stacks_packages() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$STACKS_DIR/packages.txt" | paste -sd, -; }
 
 stacks_rootfs_key() {
-    cat "$STACKS_DIR/packages.txt" "$STACKS_DIR/rootfs.sh" "$STACKS_DIR/guest/stacks.sh" |
+    cat "$STACKS_DIR/packages.txt" "$STACKS_DIR/rootfs.sh" "$STACKS_DIR/guest/configure.sh" |
         { sha256sum; echo "$E2E_DEB_ARCH"; } | sha256sum | cut -c1-16
 }
 
@@ -78,7 +78,12 @@ stacks_mmdebstrap() {
     if [ "$E2E_DEB_ARCH" = "$(dpkg --print-architecture)" ]; then
         how=(--variant=essential)
     else
-        how=(--variant=extract --include='?essential' --skip=check/qemu --skip=cleanup/apt/cache)
+        # Merged /usr from the start, as mmdebstrap makes it for the host's
+        # architecture: otherwise apt picks usrmerge, whose conversion of
+        # the tree would take minutes in the emulated guest.
+        how=(--variant=extract --include='?essential' --include=usr-is-merged
+            --setup-hook='for d in bin sbin lib; do ln -s usr/$d "$1/$d"; mkdir -p "$1/usr/$d"; done'
+            --skip=check/qemu --skip=cleanup/apt/cache)
     fi
     e2e_log "mmdebstrap bookworm ($E2E_DEB_ARCH, ${how[0]}) from ${sources[*]}"
     mmdebstrap --mode=root --arch="$E2E_DEB_ARCH" "${how[@]}" --include="$(stacks_packages)" \
@@ -98,7 +103,7 @@ stacks_make_image() {
     # No journal and no metadata checksums: the guest mounts it without
     # crc32c, and nothing ever needs replaying.
     mke2fs -q -t ext4 -O ^has_journal,^metadata_csum -m 0 -L stacks-root -d "$tree" \
-        "$img" "$((mb * 5 / 4 + 64))M" || e2e_die "mke2fs of $img failed"
+        "$img" "$((mb * 5 / 4 + 64))M" >/dev/null || e2e_die "mke2fs of $img failed"
 }
 
 # stacks_rootfs CACHEDIR CONFIGURE-FUNCTION: sets STACKS_ROOTFS to the cached

@@ -4,17 +4,18 @@
 # Xorg drives the display, its PNG compared with the stack's own screenshot.
 # See tests/e2e/stacks/README.md.
 #
-#   tests/e2e/stacks/run.sh [--arch x86_64|aarch64] [--build-dir DIR]
+#   tests/e2e/stacks/run.sh [--arch x86_64|aarch64|x86_64,aarch64] [--build-dir DIR]
 #                           [--deb FILE | --tool BINARY] [--boots virtio,cirrus]
 #                           [--no-install]
 #
-#   --arch       guest architecture (default x86_64)
+#   --arch       guest architecture (default x86_64); with two, both run at
+#                once, one boot at a time each, and their results are added
 #   --build-dir  default build (x86_64) or build-arm64 (aarch64); holds the
 #                package, the caches and the work files (DIR/e2e/)
 #   --deb        the package to install in the guest (default the one in the
 #                build directory, from packaging/build-debs.sh)
 #   --tool       a bare binary to put in the guest instead (a broken build)
-#   --boots      default virtio,cirrus on x86_64 and virtio on aarch64
+#   --boots      default virtio,cirrus on x86_64, virtio on aarch64
 #   --no-install do not apt-get the host's packages
 # Environment: E2E_BOOT_TIMEOUT (seconds per boot), E2E_JOBS (boots at a time,
 # default 2).
@@ -27,6 +28,8 @@ E2E_ROOT=$(cd "$E2E_DIR/../.." && pwd)
 source "$E2E_DIR/lib.sh"
 # shellcheck source=tests/e2e/stacks/rootfs.sh
 source "$STACKS_DIR/rootfs.sh"
+# shellcheck source=tests/e2e/stacks/guest.sh
+source "$STACKS_DIR/guest.sh"
 # shellcheck source=tests/e2e/stacks/checks.sh
 source "$STACKS_DIR/checks.sh"
 
@@ -36,6 +39,7 @@ deb=
 tool=
 boots=
 install=1
+args=("$@")
 while [ $# -gt 0 ]; do
     case "$1" in
     --arch) arch=$2; shift 2 ;;
@@ -44,10 +48,38 @@ while [ $# -gt 0 ]; do
     --tool) tool=$2; shift 2 ;;
     --boots) boots=$2; shift 2 ;;
     --no-install) install=; shift ;;
-    -h | --help) sed -n '2,23p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,24p' "$0"; exit 0 ;;
     *) e2e_die "unknown option $1 (see --help)" ;;
     esac
 done
+
+# Two architectures: the host's packages once, then one run per architecture,
+# both at once, each one boot at a time; their logs follow each other.
+if [[ $arch == *,* ]]; then
+    t_start=$(date +%s)
+    IFS=, read -r -a arches <<<"$arch"
+    if [ -n "$install" ]; then
+        for a in "${arches[@]}"; do
+            stacks_arch_setup "$a"
+            e2e_install_packages
+        done
+    fi
+    logs=$(mktemp -d)
+    for a in "${arches[@]}"; do
+        E2E_JOBS=1 bash "$0" "${args[@]}" --arch "$a" --no-install 2>&1 | tee "$logs/$a" |
+            sed -u "s/^/$a| /" &
+    done
+    wait || true
+    total=$(cat "$logs"/* | awk '/^[0-9]+ passed, [0-9]+ failed$/ { p += $1; f += $3; n++ }
+        END { print p + 0, f + 0, n + 0 }')
+    rm -rf "$logs"
+    read -r passed failed runs <<<"$total"
+    [ "$runs" = "${#arches[@]}" ] || { failed=$((failed + 1)); echo "a run ended without its summary"; }
+    e2e_log "wall time for ${arch}: $(($(date +%s) - t_start))s"
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+fi
 
 t_start=$(date +%s)
 stage_t0=$t_start
@@ -58,11 +90,7 @@ stage_done() { # stage_done WHAT: prints the time the stage took
     stage_t0=$now
 }
 
-# Weston and Xorg with their clients want more than the scene suite's guests.
-if [ "$arch" = aarch64 ]; then E2E_MEMORY=1536; else E2E_MEMORY=1024; fi
-E2E_EXTRA_MODULES=(ext4)
-e2e_arch_setup "$arch"
-E2E_PACKAGES+=(mmdebstrap e2fsprogs)
+stacks_arch_setup "$arch"
 if [ -z "$build_dir" ]; then
     if [ "$arch" = x86_64 ]; then build_dir=build; else build_dir=build-arm64; fi
 fi
@@ -73,7 +101,6 @@ fi
 cache=$build_dir/e2e/cache
 work=$build_dir/e2e/stacks-$arch
 mkdir -p "$cache" "$work"
-[ "$(dpkg --print-architecture)" = amd64 ] || e2e_die "the tier builds its guests on an amd64 host"
 
 [ -n "$install" ] && e2e_install_packages
 stage_done "host packages"
@@ -114,43 +141,8 @@ pngcmp=$host_tools/scanoutsnap-e2e-pngcmp
 stage_done "helpers built"
 
 # ------------------------------------------------------------------ guest
-e2e_fetch_kernel "$cache"
-e2e_fetch_busybox "$cache"
-extra=$work/initramfs-extra
-rm -rf "$extra"
-mkdir -p "$extra/e2e"
-cp "$STACKS_DIR"/guest/{stacks.sh,weston.ini,weston-rgb565.ini,xorg.conf} "$helpers/scanoutsnap-e2e-scene" \
-    "$extra/e2e/"
-if [ -n "$tool" ]; then cp "$tool" "$extra/e2e/scanoutsnap"; else cp "$deb" "$extra/e2e/scanoutsnap.deb"; fi
-initrd=$work/initrd.gz
-E2E_INITRAMFS_EXTRA=$extra e2e_build_initramfs "$initrd" "$STACKS_DIR/guest/init"
-stage_done "kernel and initramfs"
-
-if [ "$arch" = aarch64 ]; then limit_default=900; else limit_default=420; fi
-limit=${E2E_BOOT_TIMEOUT:-$limit_default}
-E2E_RESULT_MB=256
-
-# stacks_boot NAME BOOT SNAPSHOT DEVICE-ARG...: one boot on the root file system.
-stacks_boot() {
-    local name=$1 boot=$2 snapshot=$3
-    shift 3
-    e2e_boot "$name" "$boot" "$limit" "$initrd" "$work" \
-        -drive "file=$STACKS_ROOTFS,format=raw,if=none,id=root,snapshot=$snapshot" \
-        -device virtio-blk-pci,drive=root "$@"
-}
-
-# configure_rootfs IMAGE: the foreign root file system's one writable boot.
-configure_rootfs() {
-    e2e_log "configuring the $E2E_DEB_ARCH root file system in the guest (timeout ${limit}s)"
-    stacks_boot configure configure off -device virtio-gpu-pci ||
-        { cat "$work/configure.results/configure.log" 2>/dev/null | tail -n 20 >&2; return 1; }
-    local rc
-    rc=$(cat "$work/configure.results/configure.rc" 2>/dev/null || echo none)
-    [ "$rc" = 0 ] || { tail -n 30 "$work/configure.results/configure.log" >&2; return 1; }
-    e2e_log "dpkg --configure -a: status 0 in ${E2E_BOOT_SECONDS}s"
-}
-stacks_rootfs "$cache" configure_rootfs
-stage_done "root file system"
+stacks_guest "$cache" "$work" "${tool:-$deb}" "$helpers/scanoutsnap-e2e-scene"
+stage_done "kernel, initramfs and root file system"
 
 declare -A boot_devices=(
     [virtio]="-device virtio-gpu-pci"
@@ -173,7 +165,7 @@ jobs=${E2E_JOBS:-2}
 running=0
 for b in "${boot_list[@]}"; do
     rm -f "$work/$b.verdict"
-    e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${limit}s)"
+    e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${STACKS_TIMEOUT}s)"
     run_boot "$b" &
     running=$((running + 1))
     if [ "$running" -ge "$jobs" ]; then
@@ -193,12 +185,13 @@ for boot in "${boot_list[@]}"; do
     [ -f "$work/$boot.verdict" ] && read -r verdict seconds error <"$work/$boot.verdict"
     check "$arch/$boot/boot: guest came up, ran the stacks and sent results back (${seconds}s)" \
         eval '[ "$verdict" = ok ] || why "$error"'
-    check "$arch/$boot/install: the package installed with dpkg, /usr/bin/scanoutsnap is its $E2E_DEB_ARCH binary" \
-        case_install
+    how="the package installed with dpkg"
+    [ -z "$tool" ] || how="the binary given put in place"
+    check "$arch/$boot/install: $how, /usr/bin/scanoutsnap is its $E2E_DEB_ARCH binary" case_install
     "checks_$boot"
 done
 echo
-[ ${#facts[@]} -eq 0 ] || { e2e_log "seen:"; printf '    %s\n' "${facts[@]}" >&2; }
+[ ${#facts[@]} -eq 0 ] || { e2e_log "seen:"; printf '    %s\n' "${facts[@]}" | awk '!seen[$0]++' >&2; }
 stage_done "checks"
 e2e_log "work files in $work (serial logs: *.serial, results: *.results/)"
 e2e_log "wall time $(($(date +%s) - t_start))s"
