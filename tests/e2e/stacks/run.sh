@@ -15,7 +15,7 @@
 #   --deb        the package to install in the guest (default the one in the
 #                build directory, from packaging/build-debs.sh)
 #   --tool       a bare binary to put in the guest instead (a broken build)
-#   --boots      default virtio,cirrus on x86_64, virtio on aarch64
+#   --boots      default virtio,cirrus
 #   --no-install do not apt-get the host's packages
 # Environment: E2E_BOOT_TIMEOUT (seconds per boot), E2E_JOBS (boots at a time,
 # default 2).
@@ -95,9 +95,7 @@ if [ -z "$build_dir" ]; then
     if [ "$arch" = x86_64 ]; then build_dir=build; else build_dir=build-arm64; fi
 fi
 case "$build_dir" in /*) ;; *) build_dir=$E2E_ROOT/$build_dir ;; esac
-if [ -z "$boots" ]; then
-    if [ "$arch" = x86_64 ]; then boots=virtio,cirrus; else boots=virtio; fi
-fi
+[ -n "$boots" ] || boots=virtio,cirrus
 cache=$build_dir/e2e/cache
 work=$build_dir/e2e/stacks-$arch
 mkdir -p "$cache" "$work"
