@@ -162,8 +162,11 @@ weston_windows() {
 # shell's tiled background and panel.
 weston_desktop() {
     local d=$1
+    # One after the other, so that the flower comes out on top where the
+    # shell places the two windows over each other.
     weston-image /usr/share/weston/wayland.png >"$d/image.log" 2>&1 &
     CLIENT_PIDS="$!"
+    weston_windows "$d" 'Wayland Image - wayland.png' || return 1
     weston-flower >"$d/flower.log" 2>&1 &
     CLIENT_PIDS="$CLIENT_PIDS $!"
     weston_windows "$d" 'Wayland Image - wayland.png' Flower && settle weston_shot "$d"
