@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     -o) out=$2; shift 2 ;;
     --qemu) force_qemu=1; shift ;;
     --desktop) desktop=1; shift ;;
-    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
     *) e2e_die "unknown option $1 (see --help)" ;;
     esac
 done

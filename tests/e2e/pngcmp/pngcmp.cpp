@@ -61,7 +61,7 @@ struct image {
     int depth = 0;
     int color = 0;
     int interlace = 0;
-    std::string chunks;        // comma-separated chunk types in file order, runs collapsed
+    std::string chunks;          // comma-separated chunk types in file order, runs collapsed
     std::vector<uint8_t> rgb;    // width * height * 3 when 8-bit RGB or RGBA
     std::vector<uint8_t> alpha;  // width * height when 8-bit RGBA
 };
@@ -475,8 +475,7 @@ int cmd_xwd_same(const char* a_path, const char* b_path) {
         return 2;
     }
     if (a.width != b.width || a.height != b.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", a_path, a.width, a.height, b_path, b.width,
-                    b.height);
+        std::printf("%s: %ux%u, %s: %ux%u\n", a_path, a.width, a.height, b_path, b.width, b.height);
         return 1;
     }
     image ia;
@@ -506,8 +505,8 @@ int cmd_xwd(const char* png_path, const char* xwd_path) {
         return 1;
     }
     if (img.width != xwd.width || img.height != xwd.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, xwd_path,
-                    xwd.width, xwd.height);
+        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, xwd_path, xwd.width,
+                    xwd.height);
         return 1;
     }
     image want;
@@ -538,8 +537,8 @@ int cmd_colours(const char* path) {
                           img.rgb[i + 2]);
     }
     std::sort(colours.begin(), colours.end());
-    std::printf("%zu\n", static_cast<size_t>(std::unique(colours.begin(), colours.end()) -
-                                              colours.begin()));
+    std::printf("%zu\n",
+                static_cast<size_t>(std::unique(colours.begin(), colours.end()) - colours.begin()));
     return 0;
 }
 
@@ -553,10 +552,10 @@ int cmd_alpha(const char* path) {
         return 0;
     }
     const auto [lo, hi] = std::minmax_element(img.alpha.begin(), img.alpha.end());
-    const auto clear = std::count_if(img.alpha.begin(), img.alpha.end(),
-                                     [](uint8_t a) { return a != 255; });
-    std::printf("colour type %d, alpha %u..%u, %zu of %zu pixels not opaque\n", img.color, *lo,
-                *hi, static_cast<size_t>(clear), img.alpha.size());
+    const auto clear =
+        std::count_if(img.alpha.begin(), img.alpha.end(), [](uint8_t a) { return a != 255; });
+    std::printf("colour type %d, alpha %u..%u, %zu of %zu pixels not opaque\n", img.color, *lo, *hi,
+                static_cast<size_t>(clear), img.alpha.size());
     return 0;
 }
 

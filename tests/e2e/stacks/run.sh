@@ -48,7 +48,7 @@ while [ $# -gt 0 ]; do
     --tool) tool=$2; shift 2 ;;
     --boots) boots=$2; shift 2 ;;
     --no-install) install=; shift ;;
-    -h | --help) sed -n '2,24p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0"; exit 0 ;;
     *) e2e_die "unknown option $1 (see --help)" ;;
     esac
 done
