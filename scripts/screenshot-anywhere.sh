@@ -57,13 +57,7 @@ else
 fi
 e2e_install_packages
 
-e2e_log "building scanoutsnap in $build_dir"
-mkdir -p "$build_dir"
-cmake -S "$E2E_ROOT" -B "$build_dir" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
-    >"$build_dir/configure.log" 2>&1 ||
-    { tail -n 30 "$build_dir/configure.log" >&2; e2e_die "configure failed"; }
-cmake --build "$build_dir" --parallel "$(nproc)" --target scanoutsnap >"$build_dir/build.log" 2>&1 ||
-    { tail -n 30 "$build_dir/build.log" >&2; e2e_die "build failed"; }
+e2e_build_tool "$build_dir"
 tool=$build_dir/scanoutsnap
 
 # ------------------------------------------------------------------ real display

@@ -23,13 +23,7 @@ E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils mmdebstrap e2fsp
     cmake g++ pkg-config libdrm-dev libpng-dev)
 e2e_install_packages
 
-e2e_log "building scanoutsnap in $build_dir"
-mkdir -p "$build_dir"
-cmake -S "$E2E_ROOT" -B "$build_dir" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
-    >"$build_dir/configure.log" 2>&1 ||
-    { tail -n 30 "$build_dir/configure.log" >&2; e2e_die "configure failed"; }
-cmake --build "$build_dir" --parallel "$(nproc)" --target scanoutsnap >"$build_dir/build.log" 2>&1 ||
-    { tail -n 30 "$build_dir/build.log" >&2; e2e_die "build failed"; }
+e2e_build_tool "$build_dir"
 t_build=$(date +%s)
 
 work=$build_dir/desktop

@@ -79,6 +79,19 @@ e2e_install_packages() {
     E2E_UPDATED=1
 }
 
+# e2e_build_tool BUILD_DIR: a release build of scanoutsnap alone (no tests),
+# for the screenshot scripts.
+e2e_build_tool() {
+    local dir=$1
+    e2e_log "building scanoutsnap in $dir"
+    mkdir -p "$dir"
+    cmake -S "$E2E_ROOT" -B "$dir" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
+        >"$dir/configure.log" 2>&1 ||
+        { tail -n 30 "$dir/configure.log" >&2; e2e_die "configure failed"; }
+    cmake --build "$dir" --parallel "$(nproc)" --target scanoutsnap >"$dir/build.log" 2>&1 ||
+        { tail -n 30 "$dir/build.log" >&2; e2e_die "build failed"; }
+}
+
 # e2e_apt_download DIR PACKAGE: apt-get download into DIR (prints the file).
 e2e_apt_download() {
     local dir=$1 pkg=$2 f sandbox=()
@@ -235,6 +248,58 @@ e2e_build_initramfs() {
     (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet | gzip -1 >"$out") ||
         e2e_die "cpio failed"
     rm -rf "$stage"
+}
+
+# e2e_parallel JOBS FUNCTION ARG...: FUNCTION ARG for each ARG, in the
+# background, at most JOBS at a time; returns when all have ended.
+e2e_parallel() {
+    local jobs=$1 fn=$2 running=0 arg
+    shift 2
+    for arg; do
+        "$fn" "$arg" &
+        running=$((running + 1))
+        if [ "$running" -ge "$jobs" ]; then
+            wait -n || true
+            running=$((running - 1))
+        fi
+    done
+    wait || true
+}
+
+# e2e_record_boot WORKDIR NAME COMMAND...: runs a boot (e2e_boot or a
+# wrapper of it) and records WORKDIR/NAME.verdict: "ok SECONDS" or
+# "fail SECONDS ERROR".
+e2e_record_boot() {
+    local work=$1 name=$2
+    shift 2
+    rm -f "$work/$name.verdict"
+    if "$@"; then
+        echo "ok $E2E_BOOT_SECONDS" >"$work/$name.verdict"
+    else
+        echo "fail $E2E_BOOT_SECONDS $E2E_BOOT_ERROR" >"$work/$name.verdict"
+    fi
+}
+
+# Verdicts, made on the host: every case is a function that calls why() for
+# each thing that is wrong; check NAME FUNCTION [ARG...] runs it and prints
+# PASS or FAIL with the reasons, counted in passed and failed.
+passed=0
+failed=0
+reasons=()
+why() { reasons+=("$*"); }
+check() {
+    local name=$1
+    shift
+    reasons=()
+    "$@" || true
+    if [ ${#reasons[@]} -eq 0 ]; then
+        printf 'PASS  %s\n' "$name"
+        passed=$((passed + 1))
+    else
+        printf 'FAIL  %s\n' "$name"
+        printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
+        failed=$((failed + 1))
+    fi
 }
 
 # e2e_boot NAME BOOT TIMEOUT INITRD WORKDIR QEMU-DEVICE-ARG...: boots the guest

@@ -141,49 +141,16 @@ done
 # Boots run in parallel (one vCPU each); each records its own verdict file.
 run_boot() {
     local b=$1
-    # shellcheck disable=SC2086
-    if e2e_boot "$b" "$b" "$limit" "$initrd" "$work" ${boot_devices[$b]}; then
-        echo "ok $E2E_BOOT_SECONDS" >"$work/$b.verdict"
-    else
-        echo "fail $E2E_BOOT_SECONDS $E2E_BOOT_ERROR" >"$work/$b.verdict"
-    fi
-}
-running=0
-for b in "${boot_list[@]}"; do
-    rm -f "$work/$b.verdict"
     e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${limit}s)"
-    run_boot "$b" &
-    running=$((running + 1))
-    if [ "$running" -ge "$jobs" ]; then
-        wait -n || true
-        running=$((running - 1))
-    fi
-done
-wait || true
+    # shellcheck disable=SC2086
+    e2e_record_boot "$work" "$b" e2e_boot "$b" "$b" "$limit" "$initrd" "$work" ${boot_devices[$b]}
+}
+e2e_parallel "$jobs" run_boot "${boot_list[@]}"
 
 # ------------------------------------------------------------------ checks
 # Every case is a function that calls why() for each thing that is wrong;
-# check NAME FUNCTION runs it and prints its verdict.
-passed=0
-failed=0
+# check NAME FUNCTION (lib.sh) runs it and prints its verdict.
 skipped=0
-reasons=()
-
-why() { reasons+=("$*"); }
-check() { # check NAME FUNCTION [ARG...]
-    local name=$1
-    shift
-    reasons=()
-    "$@" || true
-    if [ ${#reasons[@]} -eq 0 ]; then
-        printf 'PASS  %s\n' "$name"
-        passed=$((passed + 1))
-    else
-        printf 'FAIL  %s\n' "$name"
-        printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
-        failed=$((failed + 1))
-    fi
-}
 # scene_check NAME SCENE FUNCTION [may-refuse]: a case that needs SCENE on
 # screen. A configuration that the driver refused is a skip where the suite
 # allows it (may-refuse) and a failure elsewhere.

@@ -1,27 +1,6 @@
 # The display-stack tier's verdicts (sourced by run.sh, bash), made on the
-# host from what a boot brought back in $res. Every case is a function that
-# calls why() for each thing that is wrong; check NAME FUNCTION prints PASS or
-# FAIL with the reasons. Needs: pngcmp, want_tool, E2E_DEB_ARCH, arch, tool.
-
-passed=0
-failed=0
-reasons=()
-
-why() { reasons+=("$*"); }
-check() { # check NAME FUNCTION [ARG...]
-    local name=$1
-    shift
-    reasons=()
-    "$@" || true
-    if [ ${#reasons[@]} -eq 0 ]; then
-        printf 'PASS  %s\n' "$name"
-        passed=$((passed + 1))
-    else
-        printf 'FAIL  %s\n' "$name"
-        printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
-        failed=$((failed + 1))
-    fi
-}
+# host from what a boot brought back in $res: case functions for check()
+# (lib.sh). Needs: pngcmp, want_tool, E2E_DEB_ARCH, arch, tool, work.
 
 # The tail of a log, for a stack that did not come up or a case that did not run.
 why_log() { # why_log FILE

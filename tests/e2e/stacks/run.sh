@@ -152,26 +152,11 @@ for b in "${boot_list[@]}"; do
 done
 run_boot() {
     local b=$1
-    # shellcheck disable=SC2086
-    if stacks_boot "$b" "$b" on ${boot_devices[$b]}; then
-        echo "ok $E2E_BOOT_SECONDS" >"$work/$b.verdict"
-    else
-        echo "fail $E2E_BOOT_SECONDS $E2E_BOOT_ERROR" >"$work/$b.verdict"
-    fi
-}
-jobs=${E2E_JOBS:-2}
-running=0
-for b in "${boot_list[@]}"; do
-    rm -f "$work/$b.verdict"
     e2e_log "booting $b ($E2E_QEMU ${boot_devices[$b]}, timeout ${STACKS_TIMEOUT}s)"
-    run_boot "$b" &
-    running=$((running + 1))
-    if [ "$running" -ge "$jobs" ]; then
-        wait -n || true
-        running=$((running - 1))
-    fi
-done
-wait || true
+    # shellcheck disable=SC2086
+    e2e_record_boot "$work" "$b" stacks_boot "$b" "$b" on ${boot_devices[$b]}
+}
+e2e_parallel "${E2E_JOBS:-2}" run_boot "${boot_list[@]}"
 stage_done "boots"
 
 # ------------------------------------------------------------------ checks

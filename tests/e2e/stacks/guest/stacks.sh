@@ -102,29 +102,39 @@ weston_shot() { # weston_shot OUT: weston-screenshooter's PNG
 # weston_start DIR INI: Weston on the DRM device with the pixman renderer;
 # 0 once its socket is there and a client's round trip succeeds.
 weston_start() {
-    local d=$1 ini=$2 n=0
+    local d=$1 ini=$2
     mkdir -p "$d"
     rm -rf "$XDG_RUNTIME_DIR"
     mkdir -m 700 -p "$XDG_RUNTIME_DIR"
     weston --tty=1 --backend=drm-backend.so --use-pixman --continue-without-input --debug \
         --socket="$WAYLAND_DISPLAY" --config="$ini" --log="$d/weston.log" >"$d/weston.out" 2>&1 &
     STACK_PID=$!
+    await_stack "$d" weston weston_answers
+}
+weston_answers() { # weston_answers DIR
+    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] &&
+        timeout $((10 * SLOW)) wayland-info >"$1/wayland-info.txt" 2>&1
+}
+
+# await_stack DIR NAME PROBE: polls PROBE DIR until it succeeds, while the
+# server STACK_PID runs, within the deadline; writes DIR/ready (ok or why not).
+await_stack() {
+    local d=$1 name=$2 probe=$3 n=0
     while [ $n -lt $((STACK_DEADLINE * 2)) ]; do
-        if ! kill -0 $STACK_PID 2>/dev/null; then
-            wait $STACK_PID
-            echo "weston exited with status $? before it was ready" >"$d/ready"
+        if ! kill -0 "$STACK_PID" 2>/dev/null; then
+            wait "$STACK_PID"
+            echo "$name exited with status $? before it was ready" >"$d/ready"
             return 1
         fi
-        if [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] &&
-            timeout $((10 * SLOW)) wayland-info >"$d/wayland-info.txt" 2>&1; then
+        if "$probe" "$d"; then
             echo ok >"$d/ready"
-            log "weston ready after $((n / 2)) s"
+            log "$name ready after $((n / 2)) s"
             return 0
         fi
         sleep 0.5
         n=$((n + 1))
     done
-    echo "no answer from weston within ${STACK_DEADLINE}s" >"$d/ready"
+    echo "no answer from $name within ${STACK_DEADLINE}s" >"$d/ready"
     return 1
 }
 
@@ -235,29 +245,15 @@ busy_case() {
 # xorg_start DIR DEPTH: the X server with the modesetting driver; 0 once
 # xdpyinfo gets an answer.
 xorg_start() {
-    local d=$1 depth=$2 n=0
+    local d=$1 depth=$2
     mkdir -p "$d"
     export DISPLAY=:0
     Xorg :0 vt1 -config $E2E/xorg.conf -depth "$depth" -s 0 -dpms -nocursor -noreset \
         -novtswitch -nolisten tcp -logfile "$d/xorg.log" >"$d/xorg.out" 2>&1 &
     STACK_PID=$!
-    while [ $n -lt $((STACK_DEADLINE * 2)) ]; do
-        if ! kill -0 $STACK_PID 2>/dev/null; then
-            wait $STACK_PID
-            echo "Xorg exited with status $? before it was ready" >"$d/ready"
-            return 1
-        fi
-        if timeout $((10 * SLOW)) xdpyinfo >"$d/xdpyinfo.txt" 2>&1; then
-            echo ok >"$d/ready"
-            log "Xorg ready after $((n / 2)) s"
-            return 0
-        fi
-        sleep 0.5
-        n=$((n + 1))
-    done
-    echo "no answer from Xorg within ${STACK_DEADLINE}s" >"$d/ready"
-    return 1
+    await_stack "$d" Xorg xorg_answers
 }
+xorg_answers() { timeout $((10 * SLOW)) xdpyinfo >"$1/xdpyinfo.txt" 2>&1; }
 
 # xorg_case NAME DEPTH: a patterned root window, three client windows, and
 # the tool between two xwd pictures of the root window.
