@@ -1,9 +1,9 @@
 #!/bin/bash
 # Runs inside the display-stack guest's Debian root file system (chroot, as
-# root), started by guest/init: stacks.sh virtio|cirrus|desktop. It starts the display stacks
-# one after the other, puts windows on them, runs scanoutsnap and the stack's
-# own screenshot tool, and records everything under /results; every verdict
-# is made on the host (tests/e2e/stacks/run.sh).
+# root), started by guest/init: stacks.sh virtio|cirrus|desktop. It starts
+# the display stacks one after the other, puts windows on them, runs
+# scanoutsnap and the stack's own screenshot tool, and records everything
+# under /results; every verdict is made on the host (tests/e2e/stacks/run.sh).
 #
 # /results/STACK/ holds the stack's log, "ready" (ok, or why it did not come
 # up) and the oracle's pictures; /results/CASE/ holds one tool run (args, rc,
@@ -183,7 +183,7 @@ weston_desktop() {
 }
 
 # weston_case NAME INI ORACLE: the tool between two oracle pictures.
-# ORACLE: shot (weston-screenshooter) or dump (the suite's own reader).
+# ORACLE: weston (weston-screenshooter) or reader (the suite's own reader).
 weston_case() {
     local name=$1 ini=$2 oracle=$3 d=$R/$1
     weston_start "$d" "$ini" || { stack_stop "$d"; return 1; }
@@ -191,7 +191,7 @@ weston_case() {
         oracle_pair "$name" "$oracle" "$d"
         [ "$name" != weston ] || busy_case "$d"
         # What Weston's own screenshot makes of this output, for the record.
-        [ "$oracle" != dump ] || weston_shot "$d/screenshooter"
+        [ "$oracle" != reader ] || weston_shot "$d/screenshooter"
     fi
     stack_stop "$d"
 }
@@ -202,12 +202,10 @@ reader_shot() { # reader_shot OUT: the framebuffer on screen, as the suite reads
 
 oracle_pair() { # oracle_pair CASE ORACLE DIR: before, the tool, after
     local c=$1 shot=$2_shot d=$3
-    [ "$2" != dump ] || shot=reader_shot
     $shot "$d/before" || echo "before: $?" >>"$d/oracle-failed"
     tool_run "$c"
     $shot "$d/after" || echo "after: $?" >>"$d/oracle-failed"
 }
-shot_shot() { weston_shot "$@"; }
 weston_equal() { cmp -s "$1" "$2"; }
 xwd_shot() { xwd -root -silent -out "$1" 2>"$1.log"; }
 # xwd_equal A B: the same pixels. The colour entries before them are not
@@ -276,14 +274,14 @@ xorg_case() {
 
 boot_virtio() {
     install_tool
-    weston_case weston $E2E/weston.ini shot
+    weston_case weston $E2E/weston.ini weston
     xorg_case xorg24 24
 }
 
 boot_cirrus() {
     install_tool
     xorg_case xorg16 16
-    weston_case weston565 $E2E/weston-rgb565.ini dump
+    weston_case weston565 $E2E/weston-rgb565.ini reader
 }
 
 # desktop: the README's picture, a Weston desktop captured by the tool.
