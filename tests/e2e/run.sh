@@ -427,45 +427,60 @@ load_helper() {
         why "the helper's change count did not advance during the runs: $before -> $after"
     fi
 }
-# load_run SCENE RUN [gone-ok]: one run's outcome, counted in load_a or load_b
-# (status 0, the PNG is picture A or B) or, with gone-ok, in load_gone (status
-# 104: the framebuffer went away between finding it and asking for it).
+# load_run SCENE RUN [gone-ok]: one run's outcome, counted in load[a] or
+# load[b] (status 0, the PNG is picture A or B), with gone-ok in load[gone]
+# (status 104: the framebuffer went away between finding it and asking for
+# it), or else in load[other].
 load_run() {
-    local first=${#reasons[@]} png i
+    local first=${#reasons[@]} outcome='' i
     c=$1/$2
-    ran || return 0
-    if [ "$(cat "$res/$c/rc")" = 104 ] && [ "${3:-}" = gone-ok ]; then
+    if ! ran; then
+        :
+    elif [ "$(cat "$res/$c/rc")" = 104 ] && [ "${3:-}" = gone-ok ]; then
         expect_stdout_empty
         expect_stderr getfb2-gone.txt
         expect_entries
-        load_gone=$((load_gone + 1))
+        outcome=gone
     else
         expect_rc 0
         expect_stdout_empty
         expect_stderr_empty
         expect_entries "0:0 screenshot.png"
-        png=$res/$c/files/screenshot.png
-        if [ ! -f "$png" ]; then
-            : # expect_entries has said so
-        elif load_shows "$1" a "$png"; then
-            load_a=$((load_a + 1))
-        elif load_shows "$1" b "$png"; then
-            load_b=$((load_b + 1))
-        else
-            why "the PNG is neither picture A nor B; against A:" \
-                "$("$pngcmp" compare "$png" "$res/scene-$1/a.dump" 2>&1 | head -n 3)"
-        fi
+        outcome=$(load_picture "$1" "$res/$c/files/screenshot.png")
+        [ -n "$outcome" ] || [ ! -f "$res/$c/files/screenshot.png" ] ||
+            why "the PNG is neither picture A nor B:" \
+                "$(load_differences "$1" a "$res/$c/files/screenshot.png") from A," \
+                "$(load_differences "$1" b "$res/$c/files/screenshot.png") from B"
     fi
+    if [ ${#reasons[@]} -ne "$first" ]; then
+        outcome=other
+    fi
+    load[$outcome]=$((load[$outcome] + 1))
     for ((i = first; i < ${#reasons[@]}; i++)); do
         reasons[i]="$2: ${reasons[i]}"
     done
 }
-load_shows() { # load_shows SCENE a|b PNG: the PNG is that picture of the scene
-    "$pngcmp" compare "$3" "$res/scene-$1/$2.dump" >/dev/null 2>&1
+# load_picture SCENE PNG: prints a or b when the PNG is that picture of the
+# scene, nothing when it is neither.
+load_picture() {
+    local which
+    for which in a b; do
+        if "$pngcmp" compare "$2" "$res/scene-$1/$which.dump" >/dev/null 2>&1; then
+            echo "$which"
+            return 0
+        fi
+    done
 }
+# load_differences SCENE a|b PNG: "N of M pixels differ", or the checker's
+# complaint.
+load_differences() {
+    "$pngcmp" compare "$3" "$res/scene-$1/$2.dump" 2>&1 | tail -n 1 |
+        sed 's/^.*: \([0-9]* of [0-9]* pixels differ\) from .*$/\1/'
+}
+declare -A load
 load_runs() { # load_runs SCENE [gone-ok]
     local n
-    load_a=0 load_b=0 load_gone=0
+    load=([a]=0 [b]=0 [gone]=0 [other]=0)
     for n in $(seq -w 1 30); do
         load_run "$1" "run-$n" "${2:-}"
     done
@@ -476,9 +491,9 @@ load_runs() { # load_runs SCENE [gone-ok]
 # the case, while a tool that keeps one of them away from the file shows 0.
 case_flips() {
     load_runs flips
-    note "30 runs: picture A $load_a times, picture B $load_b times"
-    if [ "$load_a" -lt 3 ] || [ "$load_b" -lt 3 ]; then
-        why "each picture must be seen at least 3 times: A $load_a, B $load_b"
+    note "30 runs: picture A ${load[a]}, picture B ${load[b]}, anything else ${load[other]}"
+    if [ "${load[a]}" -lt 3 ] || [ "${load[b]}" -lt 3 ]; then
+        why "each picture must be seen at least 3 times: A ${load[a]}, B ${load[b]}"
     fi
     load_helper flips
 }
@@ -486,8 +501,8 @@ case_flips() {
 # framebuffer gone by the time it asks for its description.
 case_replace() {
     load_runs replace gone-ok
-    note "30 runs: $((load_a + load_b)) with status 0 (picture A $load_a, B $load_b)," \
-        "$load_gone with status 104 (framebuffer gone)"
+    note "30 runs: picture A ${load[a]}, picture B ${load[b]}, status 104 (framebuffer" \
+        "gone) ${load[gone]}, anything else ${load[other]}"
     load_helper replace
 }
 
