@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "output/row_converters.hpp"
+#include "output/row_conversion/row_converters.hpp"
 
 namespace {
 

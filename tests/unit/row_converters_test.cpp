@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "output/row_converters.hpp"
+#include "output/row_conversion/row_converters.hpp"
 
 namespace {
 
