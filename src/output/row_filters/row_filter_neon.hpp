@@ -9,28 +9,28 @@
 
 namespace row_filter_vectors {
 
-// With p = left + up - upper_left: the left byte if |p - left| is smallest,
-// else the upper one if |p - up| <= |p - upper_left|, else the upper-left one.
+// With p = left + up - upper_left, the first of left, up and upper-left that
+// is closest to p: ties go to left, then up.
 [[gnu::always_inline]] inline uint8x16_t paeth_predictor(uint8x16_t left, uint8x16_t up,
                                                          uint8x16_t upper_left) {
     const uint8x16_t to_left = vabdq_u8(up, upper_left);  // |p - left|
     const uint8x16_t to_up = vabdq_u8(left, upper_left);  // |p - up|
     // |p - upper_left| = |(up - upper_left) + (left - upper_left)|: the sum of
     // the two distances when both differences have the same sign, else their
-    // difference. A sum saturated at 255 still exceeds both, which is all the
-    // comparisons below need.
+    // difference. A sum saturated at 255 is still no smaller than the other
+    // two, and upper-left wins only when strictly closest.
     const uint8x16_t same_sign = vceqq_u8(vcgeq_u8(up, upper_left), vcgeq_u8(left, upper_left));
     const uint8x16_t to_upper_left =
         vbslq_u8(same_sign, vqaddq_u8(to_left, to_up), vabdq_u8(to_left, to_up));
-    const uint8x16_t take_left =
-        vandq_u8(vcleq_u8(to_left, to_up), vcleq_u8(to_left, to_upper_left));
-    const uint8x16_t take_up = vcleq_u8(to_up, to_upper_left);
-    return vbslq_u8(take_left, left, vbslq_u8(take_up, up, upper_left));
+    const uint8x16_t closest = vminq_u8(to_left, vminq_u8(to_up, to_upper_left));
+    return vbslq_u8(vceqq_u8(to_left, closest), left,
+                    vbslq_u8(vceqq_u8(to_up, closest), up, upper_left));
 }
 
-// Adds min(v, 256 - v) of the 16 filtered bytes to the four 32-bit lanes of sum.
+// min(v, 256 - v) is the magnitude of v read as a signed byte (-128 gives
+// 128 again). Adds the 16 costs to the four 32-bit lanes of sum.
 [[gnu::always_inline]] inline uint32x4_t add_costs(uint32x4_t sum, uint8x16_t filtered) {
-    const uint8x16_t cost = vminq_u8(filtered, vsubq_u8(vdupq_n_u8(0), filtered));
+    const uint8x16_t cost = vreinterpretq_u8_s8(vabsq_s8(vreinterpretq_s8_u8(filtered)));
     return vpadalq_u16(sum, vpaddlq_u8(cost));
 }
 

@@ -35,30 +35,30 @@ namespace row_filter_vectors {
                         _mm_and_si128(_mm_xor_si128(left, up), _mm_set1_epi8(1)));
 }
 
-// With p = left + up - upper_left: the left byte if |p - left| is smallest,
-// else the upper one if |p - up| <= |p - upper_left|, else the upper-left one.
+// With p = left + up - upper_left, the first of left, up and upper-left that
+// is closest to p: ties go to left, then up.
 [[gnu::always_inline]] inline __m128i paeth_predictor(__m128i left, __m128i up,
                                                       __m128i upper_left) {
     const __m128i to_left = distance(up, upper_left);  // |p - left|
     const __m128i to_up = distance(left, upper_left);  // |p - up|
     // |p - upper_left| = |(up - upper_left) + (left - upper_left)|: the sum of
     // the two distances when both differences have the same sign, else their
-    // difference. A sum saturated at 255 still exceeds both, which is all the
-    // comparisons below need.
+    // difference. A sum saturated at 255 is still no smaller than the other
+    // two, and upper-left wins only when strictly closest.
     const __m128i same_sign = _mm_cmpeq_epi8(at_most(upper_left, up), at_most(upper_left, left));
     const __m128i to_upper_left =
         select(same_sign, _mm_adds_epu8(to_left, to_up), distance(to_left, to_up));
-    const __m128i take_left =
-        _mm_and_si128(at_most(to_left, to_up), at_most(to_left, to_upper_left));
-    const __m128i take_up = at_most(to_up, to_upper_left);
-    return select(take_left, left, select(take_up, up, upper_left));
+    const __m128i closest = _mm_min_epu8(to_left, _mm_min_epu8(to_up, to_upper_left));
+    return select(_mm_cmpeq_epi8(to_left, closest), left,
+                  select(_mm_cmpeq_epi8(to_up, closest), up, upper_left));
 }
 
-// Adds min(v, 256 - v) of the 16 filtered bytes to the two 64-bit halves of sum.
-[[gnu::always_inline]] inline __m128i add_costs(__m128i sum, __m128i filtered) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i cost = _mm_min_epu8(filtered, _mm_sub_epi8(zero, filtered));
-    return _mm_add_epi64(sum, _mm_sad_epu8(cost, zero));
+// min(v, 256 - v) is the distance of v, read as a signed byte, from 0, and so
+// that of v with its top bit flipped from 128, which psadbw sums. Flipping the
+// raw byte's top bit flips the filtered byte's: (raw ^ 0x80) - predictor is
+// (raw - predictor) ^ 0x80. Adds the 16 costs to the two 64-bit halves of sum.
+[[gnu::always_inline]] inline __m128i add_costs(__m128i sum, __m128i flipped_filtered) {
+    return _mm_add_epi64(sum, _mm_sad_epu8(flipped_filtered, _mm_set1_epi8(char(0x80))));
 }
 
 [[gnu::always_inline]] inline std::uint64_t total(__m128i sum) {
@@ -71,11 +71,12 @@ struct block_sums {
     __m128i none = _mm_setzero_si128(), sub = none, up = none, average = none, paeth = none;
 
     [[gnu::always_inline]] void add(__m128i raw, __m128i above, __m128i left, __m128i upper_left) {
-        none = add_costs(none, raw);
-        sub = add_costs(sub, _mm_sub_epi8(raw, left));
-        up = add_costs(up, _mm_sub_epi8(raw, above));
-        average = add_costs(average, _mm_sub_epi8(raw, average_predictor(left, above)));
-        paeth = add_costs(paeth, _mm_sub_epi8(raw, paeth_predictor(left, above, upper_left)));
+        const __m128i flipped = _mm_xor_si128(raw, _mm_set1_epi8(char(0x80)));
+        none = add_costs(none, flipped);
+        sub = add_costs(sub, _mm_sub_epi8(flipped, left));
+        up = add_costs(up, _mm_sub_epi8(flipped, above));
+        average = add_costs(average, _mm_sub_epi8(flipped, average_predictor(left, above)));
+        paeth = add_costs(paeth, _mm_sub_epi8(flipped, paeth_predictor(left, above, upper_left)));
     }
 
     [[gnu::always_inline]] void add_to(filter_sums& sums) const {
