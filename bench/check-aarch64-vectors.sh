@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
-# Fails unless the row converters of the arm64 build read their source with
-# vector loads: structure or multi-register loads (ld4 {v0.16b-v3.16b},
-# ld1 {v0.16b, v1.16b}, ...) or 128-bit loads (ldr q0, ldp q0, q1) that are not
-# constants. Also checks the host's x86-64 build, when there is one, for SSE
-# loads (movdqu ... %xmm) that do not read constants.
+# Fails unless the row converters and the row filter chooser of the arm64
+# build read their rows with vector loads: structure or multi-register loads
+# (ld4 {v0.16b-v3.16b}, ld1 {v0.16b, v1.16b}, ...) or 128-bit loads (ldr q0,
+# ldp q0, q1) that are not constants. Also checks the host's x86-64 build,
+# when there is one, for SSE loads (movdqu ... %xmm) that do not read
+# constants.
 #
 #   bench/check-aarch64-vectors.sh [ARM64_PROGRAM [X86_64_PROGRAM]]
 #
 # ARM64_PROGRAM defaults to build-arm64/scanoutsnap, built first with
 # scripts/cross-build-arm64.sh if missing; X86_64_PROGRAM to build/scanoutsnap,
 # checked only if it exists. Either may also be an object file. Before that,
-# the check must reject plain scalar converters, so that it cannot pass by
-# matching nothing.
+# the check must reject each function in a plain scalar form, so that it
+# cannot pass by matching nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 arm64_program=${1:-${BUILD_DIR:-build-arm64}/scanoutsnap}
 x86_program=${2:-build/scanoutsnap}
-functions=(convert_xrgb8888_row convert_rgb565_row)
+functions=(convert_xrgb8888_row convert_rgb565_row choose_row_filter)
 
 # Prints the vector loads of one function's disassembly, read on stdin
 # (check calls these by the architecture's name).
@@ -65,7 +66,7 @@ check() {
     return "$failed"
 }
 
-# The check must fail on converters that GCC leaves scalar.
+# The check must reject each function as GCC compiles it from a scalar loop.
 self_test() {
     local scratch
     scratch=$(mktemp -d)
@@ -87,15 +88,28 @@ void convert_rgb565_row(const std::uint8_t* s, std::uint8_t* d, std::uint32_t w)
         d[3 * x + 2] = std::uint8_t((p & 31) * 255 / 31);
     }
 }
+int choose_row_filter(const std::uint8_t* r, const std::uint8_t* p, unsigned long n) {
+    unsigned long none = 0, up = 0;
+    for (unsigned long i = 0; i < n; ++i) {
+        none += r[i] < 128 ? r[i] : 256 - r[i];
+        const std::uint8_t v = std::uint8_t(r[i] - p[i]);
+        up += v < 128 ? v : 256 - v;
+    }
+    return up < none ? 2 : 0;
+}
 EOF
     aarch64-linux-gnu-g++ -std=c++20 -O2 -fno-tree-vectorize -c "$scratch/scalar.cpp" \
         -o "$scratch/scalar.o"
-    if check aarch64 aarch64-linux-gnu-objdump aarch64-linux-gnu-nm "$scratch/scalar.o" \
-        >/dev/null 2>&1; then
-        echo "check-vectors: the check accepted scalar converters" >&2
-        return 1
-    fi
-    echo "check-vectors: the check rejects scalar converters"
+    local verdict
+    verdict=$(check aarch64 aarch64-linux-gnu-objdump aarch64-linux-gnu-nm "$scratch/scalar.o" \
+        2>&1 >/dev/null || true)
+    for function in "${functions[@]}"; do
+        if ! grep -q "$function has no vector loads" <<<"$verdict"; then
+            echo "check-vectors: the check did not reject a scalar $function" >&2
+            return 1
+        fi
+    done
+    echo "check-vectors: the check rejects scalar converters and choosers"
 }
 
 for tool in aarch64-linux-gnu-g++ aarch64-linux-gnu-objdump aarch64-linux-gnu-nm; do

@@ -51,7 +51,7 @@ stage "arm64 cross build" scripts/cross-build-arm64.sh
 stage "arm64 tests under qemu-user" scripts/test-unit-arm64.sh
 stage "end-to-end on an emulated arm64 machine" \
     bash tests/e2e/run.sh --arch aarch64 --build-dir build-arm64
-stage "arm64 row converters use vector loads" bash bench/check-aarch64-vectors.sh
+stage "arm64 row converters and row filter chooser use vector loads" bash bench/check-aarch64-vectors.sh
 stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
 stage "Weston and Xorg under QEMU on x86_64 and arm64, tool from the packages" \
     bash tests/e2e/stacks/run.sh --arch x86_64,aarch64

@@ -282,15 +282,20 @@ e2e_record_boot() {
 
 # Verdicts, made on the host: every case is a function that calls why() for
 # each thing that is wrong; check NAME FUNCTION [ARG...] runs it and prints
-# PASS or FAIL with the reasons, counted in passed and failed.
+# PASS or FAIL with the reasons, counted in passed and failed, and the lines
+# the case gave to note().
 passed=0
 failed=0
 reasons=()
+notes=()
 why() { reasons+=("$*"); }
+# note TEXT: a line of facts (counts, times) printed under the case's verdict.
+note() { notes+=("$*"); }
 check() {
     local name=$1
     shift
     reasons=()
+    notes=()
     "$@" || true
     if [ ${#reasons[@]} -eq 0 ]; then
         printf 'PASS  %s\n' "$name"
@@ -300,6 +305,7 @@ check() {
         printf '%s\n' "${reasons[@]}" | sed 's/^ */        /'
         failed=$((failed + 1))
     fi
+    [ ${#notes[@]} -eq 0 ] || printf '      - %s\n' "${notes[@]}"
 }
 
 # e2e_boot NAME BOOT TIMEOUT INITRD WORKDIR QEMU-DEVICE-ARG...: boots the guest

@@ -237,6 +237,21 @@ harness_two_outputs() { harness_scene two-outputs; }
 harness_second_only() { harness_scene second-only; }
 harness_cursor_argb() { harness_scene cursor-argb; }
 harness_rgb565_table() { harness_scene rgb565-table; }
+# The load scenes: the helper's own record of its two pictures, which must
+# differ, and the reader's view of the screen, which must be one of them.
+harness_load() { # harness_load SCENE
+    local d=$res/scene-$1 got=$res/$1/reader.dump
+    if [ ! -s "$d/a.dump" ] || [ ! -s "$d/b.dump" ]; then
+        why "the helper wrote no a.dump and b.dump"
+        return 0
+    fi
+    ! cmp -s "$d/a.dump" "$d/b.dump" || why "pictures A and B are the same"
+    reader_ok "$1" reader || return 0
+    cmp -s "$got" "$d/a.dump" || cmp -s "$got" "$d/b.dump" ||
+        why "reader.dump is neither the scene's a.dump nor its b.dump"
+}
+harness_flips() { harness_load flips; }
+harness_replace() { harness_load replace; }
 
 # The tool's cases.
 case_console() {
@@ -357,6 +372,103 @@ case_prime_export() {
     expect_entries
 }
 
+# The load cases: 30 runs while the helper keeps changing the screen.
+# load_helper SCENE: the helper changed the screen all through the runs and
+# ended cleanly; notes how often and how.
+load_helper() {
+    local d=$res/scene-$1 status before after
+    status=$(cat "$d/exit" 2>/dev/null || echo none)
+    [ "$status" = 0 ] ||
+        why "the helper ended with status $status: $(tail -n 3 "$d/log" 2>/dev/null | tr '\n' '|')"
+    before=$(cat "$d/count.before" 2>/dev/null || echo none)
+    after=$(cat "$d/count.after" 2>/dev/null || echo none)
+    if [[ $before =~ ^[0-9]+$ && $after =~ ^[0-9]+$ ]] && [ "$after" -gt "$before" ]; then
+        note "helper: $((after - before)) changes by $(cat "$d/method" 2>/dev/null) during the" \
+            "runs (count $before -> $after), runs took" \
+            "$(awk '{ printf "%.1f", $2 - $1 }' "$d/runs.time" 2>/dev/null) s"
+    else
+        why "the helper's change count did not advance during the runs: $before -> $after"
+    fi
+}
+# load_run SCENE RUN [gone-ok]: one run's outcome, counted in load[a] or
+# load[b] (status 0, the PNG is picture A or B), with gone-ok in load[gone]
+# (status 104: the framebuffer went away between finding it and asking for
+# it), or else in load[other].
+load_run() {
+    local first=${#reasons[@]} outcome='' i
+    c=$1/$2
+    if ! ran; then
+        :
+    elif [ "$(cat "$res/$c/rc")" = 104 ] && [ "${3:-}" = gone-ok ]; then
+        expect_stdout_empty
+        expect_stderr getfb2-gone.txt
+        expect_entries
+        outcome=gone
+    else
+        expect_rc 0
+        expect_stdout_empty
+        expect_stderr_empty
+        expect_entries "0:0 screenshot.png"
+        outcome=$(load_picture "$1" "$res/$c/files/screenshot.png")
+        [ -n "$outcome" ] || [ ! -f "$res/$c/files/screenshot.png" ] ||
+            why "the PNG is neither picture A nor B:" \
+                "$(load_differences "$1" a "$res/$c/files/screenshot.png") from A," \
+                "$(load_differences "$1" b "$res/$c/files/screenshot.png") from B"
+    fi
+    if [ ${#reasons[@]} -ne "$first" ]; then
+        outcome=other
+    fi
+    load[$outcome]=$((load[$outcome] + 1))
+    for ((i = first; i < ${#reasons[@]}; i++)); do
+        reasons[i]="$2: ${reasons[i]}"
+    done
+}
+# load_picture SCENE PNG: prints a or b when the PNG is that picture of the
+# scene, nothing when it is neither.
+load_picture() {
+    local which
+    for which in a b; do
+        if "$pngcmp" compare "$2" "$res/scene-$1/$which.dump" >/dev/null 2>&1; then
+            echo "$which"
+            return 0
+        fi
+    done
+}
+# load_differences SCENE a|b PNG: "N of M pixels differ", or the checker's
+# complaint.
+load_differences() {
+    "$pngcmp" compare "$3" "$res/scene-$1/$2.dump" 2>&1 | tail -n 1 |
+        sed 's/^.*: \([0-9]* of [0-9]* pixels differ\) from .*$/\1/'
+}
+declare -A load
+load_runs() { # load_runs SCENE [gone-ok]
+    local n
+    load=([a]=0 [b]=0 [gone]=0 [other]=0)
+    for n in $(seq -w 1 30); do
+        load_run "$1" "run-$n" "${2:-}"
+    done
+}
+# Page flips: every run sees one whole picture. Picking A or B is close to a
+# coin toss per run (the flips come every 2-12 ms, a run takes far longer), so
+# fewer than 3 of either in 30 runs happens about once in a million runs of
+# the case, while a tool that keeps one of them away from the file shows 0.
+case_flips() {
+    load_runs flips
+    note "30 runs: picture A ${load[a]}, picture B ${load[b]}, anything else ${load[other]}"
+    if [ "${load[a]}" -lt 3 ] || [ "${load[b]}" -lt 3 ]; then
+        why "each picture must be seen at least 3 times: A ${load[a]}, B ${load[b]}"
+    fi
+    load_helper flips
+}
+# Framebuffer replacement: a run sees one whole picture, or it finds the
+# framebuffer gone by the time it asks for its description.
+case_replace() {
+    load_runs replace gone-ok
+    note "30 runs: picture A ${load[a]}, picture B ${load[b]}, status 104 (framebuffer" \
+        "gone) ${load[gone]}, anything else ${load[other]}"
+    load_helper replace
+}
+
 checks_virtio() {
     local p=$arch/virtio
     check "$p/harness: console read twice, unchanged" harness_console
@@ -365,6 +477,10 @@ checks_virtio() {
     scene_check "$p/harness: reader sees scene second-only" second-only harness_second_only
     scene_check "$p/harness: reader sees scene cursor-argb" cursor-argb harness_cursor_argb \
         may-refuse
+    scene_check "$p/harness: load scene flips: pictures A and B differ, the reader sees one" \
+        flips harness_flips
+    scene_check "$p/harness: load scene replace: pictures A and B differ, the reader sees one" \
+        replace harness_replace
     [ -z "$harness_only" ] || return 0
     check "$p/console: no arguments, XRGB8888 console -> screenshot.png, 0" case_console
     check "$p/sudo-owner: SUDO_UID/SUDO_GID=1000 -> file owned by 1000:1000" case_sudo_owner
@@ -383,6 +499,10 @@ checks_virtio() {
         cursor-argb case_cursor_argb may-refuse
     scene_check "$p/dev-full: 64x64 plane to /dev/full -> 109" cursor-argb case_dev_full \
         may-refuse
+    scene_check "$p/flips: 30 runs while the helper flips between A and B -> each PNG A or B" \
+        flips case_flips
+    scene_check "$p/replace: 30 runs while the helper replaces the framebuffer -> A, B or 104" \
+        replace case_replace
 }
 checks_cirrus() {
     local p=$arch/cirrus

@@ -1,56 +1,15 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
-#include "output/row_converters.hpp"
+#include "guarded_memory.hpp"
+#include "output/row_conversion/row_converters.hpp"
 
 namespace {
-
-// Source bytes placed right before an inaccessible page, so that a converter
-// reading past the row's end faults; the start may be moved to any alignment.
-class guarded_source {
-  public:
-    explicit guarded_source(std::size_t capacity) {
-        const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
-        data_pages_ = (capacity + 64 + page - 1) / page * page;
-        length_ = data_pages_ + page;
-        void* start =
-            ::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (start == MAP_FAILED ||
-            ::mprotect(static_cast<std::uint8_t*>(start) + data_pages_, page, PROT_NONE) != 0) {
-            throw std::runtime_error("cannot map a guarded buffer");
-        }
-        start_ = static_cast<std::uint8_t*>(start);
-    }
-    ~guarded_source() { ::munmap(start_, length_); }
-    guarded_source(const guarded_source&) = delete;
-    guarded_source& operator=(const guarded_source&) = delete;
-
-    // Copies the bytes to the highest address with the given alignment modulo
-    // 16 that still fits before the guard page (the very end, for one of them).
-    const std::uint8_t* place(const std::vector<std::uint8_t>& bytes, std::size_t alignment) {
-        const auto end = reinterpret_cast<std::uintptr_t>(start_ + data_pages_);
-        std::uintptr_t at = (end - bytes.size()) / 16 * 16 + alignment;
-        if (at + bytes.size() > end) {
-            at -= 16;
-        }
-        auto* row = reinterpret_cast<std::uint8_t*>(at);
-        std::memcpy(row, bytes.data(), bytes.size());
-        return row;
-    }
-
-  private:
-    std::uint8_t* start_ = nullptr;
-    std::size_t data_pages_ = 0;
-    std::size_t length_ = 0;
-};
 
 constexpr std::size_t margin = 16;
 constexpr std::uint8_t canary = 0xA5;
@@ -123,7 +82,7 @@ const format rgb565{convert_rgb565_row, 2, 0xFFFF, expected_from_rgb565};
 // loop's remainder, before and after whole steps), at every source alignment.
 void check_short_rows(const format& f) {
     std::mt19937 random(20240606);
-    guarded_source memory(67 * f.word_size);
+    guarded_memory memory(67 * f.word_size);
     for (std::uint32_t width = 1; width <= 67; ++width) {
         for (std::size_t alignment = 0; alignment < 16; ++alignment) {
             const auto words = random_words(random, width, f.mask);
@@ -138,7 +97,7 @@ void check_long_row(const format& f) {
     std::mt19937 random(7);
     const std::uint32_t width = 3840 + 13;
     const auto words = random_words(random, width, f.mask);
-    guarded_source memory(width * f.word_size);
+    guarded_memory memory(width * f.word_size);
     const std::uint8_t* row = memory.place(little_endian(words, f.word_size), 3);
     EXPECT_EQ(convert(f.converter, row, width), f.expected(words));
 }
@@ -152,7 +111,7 @@ TEST(Xrgb8888Row, LongRowOfRandomWords) {
 }
 
 TEST(Xrgb8888Row, KnownPixels) {
-    guarded_source memory(64);
+    guarded_memory memory(64);
     const std::vector<std::uint32_t> words = {0x00FF8040, 0xFF000000, 0x80123456, 0x00FFFFFF};
     const std::uint8_t* row = memory.place(little_endian(words, 4), 0);
     EXPECT_EQ(convert(convert_xrgb8888_row, row, 4),
@@ -161,7 +120,7 @@ TEST(Xrgb8888Row, KnownPixels) {
 
 TEST(Rgb565Row, EveryValueInEveryVectorLaneScalesWithTruncatingDivision) {
     std::vector<std::uint32_t> words(65536);
-    guarded_source memory(words.size() * 2);
+    guarded_memory memory(words.size() * 2);
     // Shifting the row by up to 15 pixels puts each value in every lane of a
     // 16-pixel step, and in the scalar remainder.
     for (std::uint32_t shift = 0; shift < 16; ++shift) {
@@ -176,7 +135,7 @@ TEST(Rgb565Row, EveryValueInEveryVectorLaneScalesWithTruncatingDivision) {
 }
 
 TEST(Rgb565Row, KnownPixels) {
-    guarded_source memory(64);
+    guarded_memory memory(64);
     const std::vector<std::uint32_t> words = {0x8410, 0x0821, 0xFFFF, 0x0000, 0xF800, 0x07E0};
     const std::uint8_t* row = memory.place(little_endian(words, 2), 1);
     EXPECT_EQ(convert(convert_rgb565_row, row, 6),

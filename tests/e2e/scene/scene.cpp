@@ -19,7 +19,21 @@
 //       configuration (and exits with status 3). After "ok" it keeps the
 //       device open, holding master, until SIGTERM or SIGINT.
 //       Layouts: xrgb-pitch, two-outputs, second-only, cursor-argb,
-//       rgb565-table, rgb888.
+//       rgb565-table, rgb888, and the load scenes flips and replace.
+//
+//       Load scenes keep changing the screen after "ok", at irregular intervals
+//       of a few milliseconds, until SIGTERM; both show only the two pictures
+//       whose dumps they write to EXPECTDIR/a.dump and EXPECTDIR/b.dump.
+//         flips:   two framebuffers (A and B), put on screen in turn; neither
+//                  buffer is drawn into after the setup.
+//         replace: a fresh dumb buffer with A or B (in turn) is drawn, added as
+//                  a framebuffer and put on screen; then the framebuffer that
+//                  was on screen before is removed and its buffer destroyed.
+//       EXPECTDIR/count holds the number of changes made so far (replaced
+//       atomically after each change) and EXPECTDIR/method how a framebuffer
+//       is put on screen: "page-flip" (the page flip ioctl, waiting for its
+//       event) or "setcrtc" when the driver refuses page flips. A change that
+//       fails ends the helper with status 4 and a line on standard error.
 //
 //   scene runas UID GID PROGRAM [ARG...]
 //       Drops all groups and becomes UID/GID for good, then executes PROGRAM.
@@ -35,6 +49,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/dma-buf.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -44,6 +59,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -572,6 +588,212 @@ bool layout_rgb888(int fd, drmModeRes* res, const std::string& dir, failure& fai
     return write_expect(dir, "expect.dump", d);
 }
 
+// ---------------------------------------------------------------- load scenes
+
+// A scene that keeps changing the screen: the two pictures, the frame on
+// screen and how the next one gets there.
+struct load_scene {
+    bool replace = false;  // replace: a fresh buffer per change; else flips
+    int fd = -1;
+    output out;
+    std::string dir;
+    bool page_flip = true;        // false once the driver refused the ioctl
+    dumb frames[2];               // frames[0] shows A, frames[1] shows B
+    std::vector<uint8_t> art[2];  // replace: A and B as drawn, padding included
+    unsigned shown = 0;           // index of the frame on screen
+    uint64_t changes = 0;
+};
+
+void on_flip_done(int, unsigned, unsigned, unsigned, void* done) {
+    *static_cast<bool*>(done) = true;
+}
+
+bool wait_for_flip(int fd, bool& done, failure& fail) {
+    drmEventContext events{};
+    events.version = 2;
+    events.page_flip_handler = on_flip_done;
+    while (!done) {
+        pollfd p{fd, POLLIN, 0};
+        const int n = poll(&p, 1, 5000);
+        if (n <= 0) {
+            fail = {"waiting for the page flip event", n == 0 ? ETIMEDOUT : errno};
+            return false;
+        }
+        if (drmHandleEvent(fd, &events) != 0) {
+            fail = {"reading the page flip event", errno};
+            return false;
+        }
+    }
+    return true;
+}
+
+// Puts d on screen and returns once it is there. The first refusal of the page
+// flip ioctl switches the scene to SETCRTC for good.
+bool show(load_scene& s, const dumb& d, failure& fail) {
+    if (s.page_flip) {
+        bool done = false;
+        if (drmModePageFlip(s.fd, s.out.crtc_id, d.fb_id, DRM_MODE_PAGE_FLIP_EVENT, &done) == 0) {
+            return wait_for_flip(s.fd, done, fail);
+        }
+        if (s.changes != 0) {
+            fail = {"PAGE_FLIP", errno};
+            return false;
+        }
+        std::fprintf(stderr, "scene: the driver refused PAGE_FLIP (%s): SETCRTC instead\n",
+                     std::strerror(errno));
+        s.page_flip = false;
+    }
+    uint32_t conn = s.out.connector_id;
+    drmModeModeInfo mode = s.out.mode;
+    if (drmModeSetCrtc(s.fd, s.out.crtc_id, d.fb_id, 0, 0, &conn, 1, &mode) != 0) {
+        fail = {"SETCRTC", errno};
+        return false;
+    }
+    return true;
+}
+
+bool destroy_frame(int fd, dumb& d, failure& fail) {
+    if (drmModeRmFB(fd, d.fb_id) != 0) {
+        fail = {"RMFB " + std::to_string(d.fb_id), errno};
+        return false;
+    }
+    munmap(d.map, d.size);
+    drm_mode_destroy_dumb destroy{};
+    destroy.handle = d.handle;
+    if (drmIoctl(fd, DRM_IOCTL_MODE_DESTROY_DUMB, &destroy) != 0) {
+        fail = {"DESTROY_DUMB", errno};
+        return false;
+    }
+    d = dumb{};
+    return true;
+}
+
+// The new count replaces the old file in one step, so a reader never sees a
+// half-written number.
+bool write_count(const load_scene& s) {
+    const std::string path = s.dir + "/count";
+    FILE* f = std::fopen((path + ".new").c_str(), "w");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fprintf(f, "%llu\n", static_cast<unsigned long long>(s.changes));
+    return std::fclose(f) == 0 && std::rename((path + ".new").c_str(), path.c_str()) == 0;
+}
+
+bool write_text(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fputs(text.c_str(), f);
+    return std::fclose(f) == 0;
+}
+
+// flips: the other of the two framebuffers goes on screen.
+bool flip_step(load_scene& s, failure& fail) {
+    const unsigned next = 1 - s.shown;
+    if (!show(s, s.frames[next], fail)) {
+        return false;
+    }
+    s.shown = next;
+    return true;
+}
+
+// replace: a fresh buffer with the other picture, completely drawn before it
+// becomes a framebuffer; then the old framebuffer and its buffer go.
+bool replace_step(load_scene& s, failure& fail) {
+    const unsigned next = 1 - s.shown;
+    dumb& fresh = s.frames[next];
+    if (!make_dumb(s.fd, fresh, s.out.mode.hdisplay, s.out.mode.hdisplay, s.out.mode.vdisplay,
+                   DRM_FORMAT_XRGB8888, fail)) {
+        return false;
+    }
+    if (fresh.size != s.art[next].size()) {
+        fail = {"a fresh buffer of another size (" + std::to_string(fresh.size) + ")", EINVAL};
+        return false;
+    }
+    std::memcpy(fresh.map, s.art[next].data(), fresh.size);
+    if (!add_fb(s.fd, fresh, fail) || !show(s, fresh, fail) ||
+        !destroy_frame(s.fd, s.frames[s.shown], fail)) {
+        return false;
+    }
+    s.shown = next;
+    return true;
+}
+
+// Both pictures as framebuffers and dumps, A on screen. For replace, B's
+// framebuffer goes again at once: its picture is kept to draw fresh buffers.
+bool layout_load(int fd, drmModeRes* res, const std::string& dir, load_scene& s, failure& fail) {
+    if (!first_output(fd, res, s.out, fail)) {
+        return false;
+    }
+    s.fd = fd;
+    s.dir = dir;
+    for (dumb& d : s.frames) {
+        if (!make_dumb(fd, d, s.out.mode.hdisplay, s.out.mode.hdisplay, s.out.mode.vdisplay,
+                       DRM_FORMAT_XRGB8888, fail) ||
+            !add_fb(fd, d, fail)) {
+            return false;
+        }
+    }
+    paint_a(s.frames[0]);
+    paint_b(s.frames[1]);
+    if (!write_expect(dir, "a.dump", s.frames[0]) || !write_expect(dir, "b.dump", s.frames[1])) {
+        return false;
+    }
+    if (!disable_all_crtcs(fd, res, fail) || !set_crtc(fd, s.out, s.frames[0], fail)) {
+        return false;
+    }
+    if (s.replace) {
+        for (unsigned i = 0; i < 2; ++i) {
+            s.art[i].assign(s.frames[i].map, s.frames[i].map + s.frames[i].size);
+        }
+        if (!destroy_frame(fd, s.frames[1], fail)) {
+            return false;
+        }
+    }
+    return write_count(s);
+}
+
+// Changes the screen at irregular intervals of 2 to 12 ms until SIGTERM or
+// SIGINT (blocked, in set) arrives. Irregular, so that the changes cannot keep
+// step with a caller that samples the screen at a steady pace.
+int run_load(load_scene& s, const sigset_t& set) {
+    uint32_t rng = 0x2545F491u;
+    for (;;) {
+        rng ^= rng << 13;
+        rng ^= rng >> 17;
+        rng ^= rng << 5;
+        const long ms = 2 + static_cast<long>(rng % 11);
+        const timespec pause{0, ms * 1000000L};
+        if (sigtimedwait(&set, nullptr, &pause) >= 0) {
+            break;
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            die("sigtimedwait");
+        }
+        failure fail{"", 0};
+        const bool ok = s.replace ? replace_step(s, fail) : flip_step(s, fail);
+        if (!ok) {
+            std::fprintf(stderr, "scene: change %llu failed: %s: %s\n",
+                         static_cast<unsigned long long>(s.changes + 1), fail.step.c_str(),
+                         std::strerror(fail.err));
+            return 4;
+        }
+        ++s.changes;
+        if (s.changes == 1 &&
+            !write_text(s.dir + "/method", s.page_flip ? "page-flip\n" : "setcrtc\n")) {
+            die("write " + s.dir + "/method");
+        }
+        if (!write_count(s)) {
+            die("write " + s.dir + "/count");
+        }
+    }
+    std::fprintf(stderr, "scene: %llu changes by %s\n", static_cast<unsigned long long>(s.changes),
+                 s.page_flip ? "page flip" : "SETCRTC");
+    return 0;
+}
+
 int cmd_hold(const std::string& dev, const std::string& layout, const std::string& ready,
              const std::string& dir) {
     // Block the signals that end the hold before anything else, so that one
@@ -588,6 +810,8 @@ int cmd_hold(const std::string& dev, const std::string& layout, const std::strin
     }
     failure fail{"", 0};
     bool ok = true;
+    static load_scene load;  // static: its buffers stay mapped while the scene runs
+    bool loading = false;
     if (drmIsMaster(fd) == 0 && drmSetMaster(fd) != 0) {
         fail = {"SET_MASTER", errno};
         ok = false;
@@ -611,6 +835,10 @@ int cmd_hold(const std::string& dev, const std::string& layout, const std::strin
             ok = layout_rgb565_table(fd, res, dir, fail);
         } else if (layout == "rgb888") {
             ok = layout_rgb888(fd, res, dir, fail);
+        } else if (layout == "flips" || layout == "replace") {
+            load.replace = layout == "replace";
+            loading = true;
+            ok = layout_load(fd, res, dir, load, fail);
         } else {
             std::fprintf(stderr, "scene: unknown layout %s\n", layout.c_str());
             return 2;
@@ -632,11 +860,16 @@ int cmd_hold(const std::string& dev, const std::string& layout, const std::strin
     if (!ok) {
         return 3;
     }
-    int sig = 0;
-    sigwait(&set, &sig);
+    int status = 0;
+    if (loading) {
+        status = run_load(load, set);
+    } else {
+        int sig = 0;
+        sigwait(&set, &sig);
+    }
     drmModeFreeResources(res);
     close(fd);
-    return 0;
+    return status;
 }
 
 // ---------------------------------------------------------------- reader

@@ -1,10 +1,10 @@
-#include "output/row_converters.hpp"
+#include "output/row_conversion/row_converters.hpp"
 
 #include <bit>
 #include <cstddef>
 #include <cstring>
 
-#include "output/row_converters_vectors.hpp"
+#include "output/row_conversion/row_converters_vectors.hpp"
 
 namespace {
 
