@@ -73,7 +73,7 @@ case_install() {
         why "/usr/bin/scanoutsnap in the guest is not the binary given to it"
     machine=$(readelf -h "$d/scanoutsnap" | sed -n 's/^ *Machine: *//p')
     case "$E2E_DEB_ARCH:$machine" in
-    arm64:AArch64 | amd64:*X86-64) facts+=("installed binary: $machine, sha256 $(sha256sum <"$d/scanoutsnap" | cut -c1-16)...") ;;
+    arm64:AArch64 | amd64:*X86-64) note "installed binary: $machine, sha256 $(sha256sum <"$d/scanoutsnap" | cut -c1-16)..." ;;
     *) why "/usr/bin/scanoutsnap is built for '$machine', not $E2E_DEB_ARCH" ;;
     esac
 }
@@ -87,7 +87,7 @@ case_weston() {
     same "$s/after" "$s/before" || why "the screen changed while the tool ran"
     same "$res/weston/files/screenshot.png" "$s/before"
     rich "$s/before"
-    facts+=("weston-screenshooter on XRGB8888, still desktop: $("$pngcmp" alpha "$s/before" 2>&1)")
+    note "weston-screenshooter on XRGB8888, still desktop: $("$pngcmp" alpha "$s/before" 2>&1)"
 }
 
 # Busy Weston: twenty runs while a client animates; outside the animated
@@ -105,7 +105,7 @@ case_busy() {
     read -r -a b <<<"$box"
     [ $((b[2] * b[3] * 4)) -lt "$(png_pixels "$s/oracle-1")" ] ||
         why "the animated region $box covers a quarter of the screen or more"
-    facts+=("busy: animated region ${b[2]}x${b[3]} at ${b[0]},${b[1]}")
+    note "animated region ${b[2]}x${b[3]} at ${b[0]},${b[1]}"
     for i in $(seq 1 20); do
         [ -f "$res/busy-$i/rc" ] || { why "run $i did not happen"; continue; }
         tool_ok "busy-$i"
@@ -113,8 +113,8 @@ case_busy() {
         same "$res/busy-$i/files/screenshot.png" "$s/oracle-1" "$box" &&
             n=$((n + 1))
     done
-    facts+=("busy: $n of 20 PNGs equal the oracle outside the animated region")
-    facts+=("weston-screenshooter on XRGB8888, simple-shm on screen: $("$pngcmp" alpha "$s/oracle-1" 2>&1)")
+    note "$n of 20 PNGs equal the oracle outside the animated region"
+    note "weston-screenshooter with simple-shm on screen: $("$pngcmp" alpha "$s/oracle-1" 2>&1)"
 }
 png_pixels() { "$pngcmp" info "$1" | awk -Fx '{ split($2, h, " "); print $1 * h[1] }'; }
 
@@ -144,8 +144,8 @@ case_weston565() {
         why "the framebuffer is not RGB565: $(cat "$s/before.log")"
     out=$("$pngcmp" compare "$res/weston565/files/screenshot.png" "$s/before" 2>&1) || why "$out"
     rich "$res/weston565/files/screenshot.png"
-    facts+=("weston-screenshooter on RGB565: $("$pngcmp" alpha "$s/screenshooter" 2>&1), $(
-        "$pngcmp" colours "$s/screenshooter" 2>&1) colour(s)")
+    note "weston-screenshooter on RGB565: $("$pngcmp" alpha "$s/screenshooter" 2>&1)," \
+        "$("$pngcmp" colours "$s/screenshooter" 2>&1) colour(s)"
 }
 
 checks_virtio() {

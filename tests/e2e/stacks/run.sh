@@ -160,7 +160,6 @@ e2e_parallel "${E2E_JOBS:-2}" run_boot "${boot_list[@]}"
 stage_done "boots"
 
 # ------------------------------------------------------------------ checks
-facts=()
 echo
 for boot in "${boot_list[@]}"; do
     res=$work/$boot.results
@@ -174,7 +173,6 @@ for boot in "${boot_list[@]}"; do
     "checks_$boot"
 done
 echo
-[ ${#facts[@]} -eq 0 ] || { e2e_log "seen:"; printf '    %s\n' "${facts[@]}" | awk '!seen[$0]++' >&2; }
 stage_done "checks"
 e2e_log "work files in $work (serial logs: *.serial, results: *.results/)"
 e2e_log "wall time $(($(date +%s) - t_start))s"
