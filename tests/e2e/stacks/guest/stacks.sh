@@ -172,8 +172,8 @@ weston_windows() {
 # shell's tiled background and panel.
 weston_desktop() {
     local d=$1
-    # One after the other, so that the flower comes out on top where the
-    # shell places the two windows over each other.
+    # One after the other: started together, the shell placed them over each
+    # other and the image hid the flower.
     weston-image /usr/share/weston/wayland.png >"$d/image.log" 2>&1 &
     CLIENT_PIDS="$!"
     weston_windows "$d" 'Wayland Image - wayland.png' || return 1
