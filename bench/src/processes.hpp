@@ -20,7 +20,7 @@ struct run_result {
     double cpu_seconds = 0;  // user and system time: less disturbed by other load
 };
 
-// Times from before fork to after the child has been reaped.
+// Times from before the child is spawned to after it has been reaped.
 run_result run_timed(const command& c);
 
 // Seconds on the monotonic clock, and this process's CPU time.
