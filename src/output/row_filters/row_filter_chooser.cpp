@@ -43,12 +43,9 @@ void add_byte_sums(const std::uint8_t* row, const std::uint8_t* previous, std::s
     }
 }
 
-}  // namespace
-
-row_filter choose_row_filter(const std::uint8_t* row, const std::uint8_t* previous,
-                             std::size_t length) {
-    filter_sums sums;
-    const std::size_t done = row_filter_vectors::add_block_sums(row, previous, length, sums);
+// Adds the bytes the vector blocks left, from done on, and picks the filter.
+row_filter choose_by_sums(const std::uint8_t* row, const std::uint8_t* previous, std::size_t done,
+                          std::size_t length, filter_sums& sums) {
     add_byte_sums(row, previous, done, length, sums);
 
     // In libpng's order; only a strictly smaller sum displaces the best so far.
@@ -71,3 +68,21 @@ row_filter choose_row_filter(const std::uint8_t* row, const std::uint8_t* previo
     }
     return best;
 }
+
+}  // namespace
+
+row_filter choose_row_filter(const std::uint8_t* row, const std::uint8_t* previous,
+                             std::size_t length) {
+    filter_sums sums;
+    const std::size_t done = row_filter_vectors::add_block_sums(row, previous, length, sums);
+    return choose_by_sums(row, previous, done, length, sums);
+}
+
+#if defined(__x86_64__)
+row_filter choose_row_filter_with(x86_vectors set, const std::uint8_t* row,
+                                  const std::uint8_t* previous, std::size_t length) {
+    filter_sums sums;
+    const std::size_t done = row_filter_vectors::add_block_sums(row, previous, length, sums, set);
+    return choose_by_sums(row, previous, done, length, sums);
+}
+#endif
