@@ -47,6 +47,14 @@ void convert_xrgb8888_row(const std::uint8_t* source, std::uint8_t* rgb, std::ui
     convert_xrgb8888_pixels(source + 4 * done, rgb + 3 * done, width - done);
 }
 
+#if defined(__x86_64__)
+void convert_xrgb8888_row_with(x86_vectors set, const std::uint8_t* source, std::uint8_t* rgb,
+                               std::uint32_t width) {
+    const std::size_t done = row_vectors::convert_xrgb8888(source, rgb, width, set);
+    convert_xrgb8888_pixels(source + 4 * done, rgb + 3 * done, width - done);
+}
+#endif
+
 void convert_rgb565_row(const std::uint8_t* source, std::uint8_t* rgb, std::uint32_t width) {
     const std::size_t done = row_vectors::convert_rgb565(source, rgb, width);
     convert_rgb565_pixels(source + 2 * done, rgb + 3 * done, width - done);

@@ -39,8 +39,8 @@ static_assert(matches_truncating_division(63, six_bit_factor, six_bit_bias));
 
 #if defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #include "output/row_conversion/row_converters_neon.hpp"
-#elif defined(__SSE2__)
-#include "output/row_conversion/row_converters_sse2.hpp"
+#elif defined(__x86_64__)
+#include "output/row_conversion/row_converters_x86.hpp"
 #else
 namespace row_vectors {
 // No vector unit known here: the word-at-a-time loop does the whole row.

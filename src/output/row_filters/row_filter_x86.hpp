@@ -49,14 +49,13 @@ struct sse2_lanes {
 };
 
 // The five filters' sums over as many whole vector blocks as fit in the row,
-// from its start, on the given instruction set: with AVX2, 32-byte blocks
-// first and then one of 16 bytes where 16 or more are left.
-[[gnu::always_inline]] inline std::size_t add_block_sums(const std::uint8_t* row,
-                                                         const std::uint8_t* previous,
-                                                         std::size_t length, filter_sums& sums,
-                                                         x86_vectors set = widest_x86_vectors()) {
+// from its start, with AVX2 where the processor has it (or as given): 32-byte
+// blocks first, then one of 16 bytes where 16 or more are left.
+[[gnu::always_inline]] inline std::size_t add_block_sums(
+    const std::uint8_t* row, const std::uint8_t* previous, std::size_t length, filter_sums& sums,
+    x86_vectors set = processor_runs(x86_vectors::avx2) ? x86_vectors::avx2 : x86_vectors::sse2) {
     const std::size_t done =
-        set == x86_vectors::avx2 ? add_block_sums_avx2(row, previous, length, sums) : 0;
+        set >= x86_vectors::avx2 ? add_block_sums_avx2(row, previous, length, sums) : 0;
     return x86_blocks<sse2_lanes>::add(row, previous, done, length, sums);
 }
 
