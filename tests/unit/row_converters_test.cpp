@@ -8,6 +8,7 @@
 
 #include "guarded_memory.hpp"
 #include "output/row_conversion/row_converters.hpp"
+#include "vector_paths.hpp"
 
 namespace {
 
@@ -75,8 +76,31 @@ struct format {
     std::uint32_t mask;
     std::vector<std::uint8_t> (*expected)(const std::vector<std::uint32_t>&);
 };
-const format xrgb8888{convert_xrgb8888_row, 4, 0xFFFFFFFF, expected_from_xrgb};
 const format rgb565{convert_rgb565_row, 2, 0xFFFF, expected_from_rgb565};
+
+// XRGB8888 rows on every vector path: SSE2 and SSSE3 on x86-64.
+#if defined(__x86_64__)
+const vector_path xrgb8888_paths[] = {x86_vectors::sse2, x86_vectors::ssse3};
+template <x86_vectors set>
+void convert_xrgb8888_row_on(const std::uint8_t* source, std::uint8_t* rgb, std::uint32_t width) {
+    convert_xrgb8888_row_with(set, source, rgb, width);
+}
+format xrgb8888_on(vector_path path) {
+    return {path == x86_vectors::ssse3 ? convert_xrgb8888_row_on<x86_vectors::ssse3>
+                                       : convert_xrgb8888_row_on<x86_vectors::sse2>,
+            4, 0xFFFFFFFF, expected_from_xrgb};
+}
+#else
+const vector_path xrgb8888_paths[] = {vector_path::native};
+format xrgb8888_on(vector_path) {
+    return {convert_xrgb8888_row, 4, 0xFFFFFFFF, expected_from_xrgb};
+}
+#endif
+
+class Xrgb8888Row : public VectorPathTest {
+  protected:
+    const format xrgb8888 = xrgb8888_on(GetParam());
+};
 
 // Random rows of every width from 1 to 67 pixels (so every length of a vector
 // loop's remainder, before and after whole steps), at every source alignment.
@@ -102,21 +126,23 @@ void check_long_row(const format& f) {
     EXPECT_EQ(convert(f.converter, row, width), f.expected(words));
 }
 
-TEST(Xrgb8888Row, EveryShortWidthAtEveryAlignmentDropsTheTopByte) {
+TEST_P(Xrgb8888Row, EveryShortWidthAtEveryAlignmentDropsTheTopByte) {
     check_short_rows(xrgb8888);
 }
 
-TEST(Xrgb8888Row, LongRowOfRandomWords) {
+TEST_P(Xrgb8888Row, LongRowOfRandomWords) {
     check_long_row(xrgb8888);
 }
 
-TEST(Xrgb8888Row, KnownPixels) {
+TEST_P(Xrgb8888Row, KnownPixels) {
     guarded_memory memory(64);
     const std::vector<std::uint32_t> words = {0x00FF8040, 0xFF000000, 0x80123456, 0x00FFFFFF};
     const std::uint8_t* row = memory.place(little_endian(words, 4), 0);
-    EXPECT_EQ(convert(convert_xrgb8888_row, row, 4),
+    EXPECT_EQ(convert(xrgb8888.converter, row, 4),
               (std::vector<std::uint8_t>{255, 128, 64, 0, 0, 0, 0x12, 0x34, 0x56, 255, 255, 255}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, Xrgb8888Row, ::testing::ValuesIn(xrgb8888_paths), path_name);
 
 TEST(Rgb565Row, EveryValueInEveryVectorLaneScalesWithTruncatingDivision) {
     std::vector<std::uint32_t> words(65536);

@@ -1,6 +1,7 @@
 // The row filter chooser against the plain reference of libpng's default
 // choice: crafted rows where one filter or one tie decides, rows of every
-// short length at every alignment, and every row of the test pictures.
+// short length at every alignment, and every row of the test pictures. Each
+// case runs on every vector path: SSE2 and AVX2 on x86-64.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "output/row_filters/row_filter_chooser.hpp"
 #include "reference_row_filter.hpp"
 #include "test_pictures.hpp"
+#include "vector_paths.hpp"
 
 namespace {
 
@@ -31,18 +33,33 @@ const char* name_of(row_filter filter) {
     return names[static_cast<int>(filter)];
 }
 
+#if defined(__x86_64__)
+const vector_path chooser_paths[] = {x86_vectors::sse2, x86_vectors::avx2};
+#else
+const vector_path chooser_paths[] = {vector_path::native};
+#endif
+
+row_filter choose_on(vector_path path, const std::uint8_t* row, const std::uint8_t* previous,
+                     std::size_t length) {
+#if defined(__x86_64__)
+    return choose_row_filter_with(path, row, previous, length);
+#else
+    static_cast<void>(path);
+    return choose_row_filter(row, previous, length);
+#endif
+}
+
 // Both rows end right before an inaccessible page, so that reading past
 // either end faults.
-class RowFilterChooser : public ::testing::Test {
+class RowFilterChooser : public VectorPathTest {
   protected:
     row_filter choose(const bytes& row, const bytes& previous, std::size_t alignment = 0) {
         return choose(row.data(), previous.data(), row.size(), alignment);
     }
     row_filter choose(const std::uint8_t* row, const std::uint8_t* previous, std::size_t length,
                       std::size_t alignment = 0) {
-        return choose_row_filter(rows_.place(row, length, alignment),
-                                 previous_rows_.place(previous, length, alignment * 7 % 16),
-                                 length);
+        return choose_on(GetParam(), rows_.place(row, length, alignment),
+                         previous_rows_.place(previous, length, alignment * 7 % 16), length);
     }
 
     // Every row of the test pictures, with a count of the filters chosen.
@@ -125,7 +142,7 @@ row_pair paeth_tie_rows(std::mt19937& random, std::size_t pixels) {
 
 // Each filter wins on a row it predicts exactly, at a length with vector
 // blocks (64 pixels) and one without (5 pixels).
-TEST_F(RowFilterChooser, EachFilterWinsWhereItPredictsTheRow) {
+TEST_P(RowFilterChooser, EachFilterWinsWhereItPredictsTheRow) {
     std::mt19937 random(12);
     for (const std::size_t pixels : {64, 5}) {
         const bytes noise = random_bytes(random, pixels * 3);
@@ -162,7 +179,7 @@ TEST_F(RowFilterChooser, EachFilterWinsWhereItPredictsTheRow) {
     }
 }
 
-TEST_F(RowFilterChooser, EqualSumsGoToTheEarlierFilter) {
+TEST_P(RowFilterChooser, EqualSumsGoToTheEarlierFilter) {
     const std::size_t length = 64 * 3;
     const bytes black(length, 0);
     // Every sum is 0.
@@ -177,7 +194,7 @@ TEST_F(RowFilterChooser, EqualSumsGoToTheEarlierFilter) {
     EXPECT_EQ(choose(ramp, black), row_filter::sub);
 }
 
-TEST_F(RowFilterChooser, AverageRoundsDown) {
+TEST_P(RowFilterChooser, AverageRoundsDown) {
     // Under an odd grey, floor((left + up) / 2) settles one below it, so
     // rounding up would cost 1 a byte along the row and lose to Paeth.
     const bytes odd_grey(640 * 3, 101);
@@ -187,11 +204,12 @@ TEST_F(RowFilterChooser, AverageRoundsDown) {
     EXPECT_EQ(choose(row, odd_grey), row_filter::average);
 }
 
-TEST_F(RowFilterChooser, PaethPrefersLeftThenUpOnEqualDistances) {
+TEST_P(RowFilterChooser, PaethPrefersLeftThenUpOnEqualDistances) {
     std::mt19937 random(5);
     int paeth_rows = 0;
     for (int i = 0; i < 600; ++i) {
-        const std::size_t pixels = i % 5 == 0 ? 64 : 4 + i % 9;  // 4 to 12: 0 to 2 vector blocks
+        // 4 to 24 pixels: up to 4 blocks of 16 bytes, or 2 of 32.
+        const std::size_t pixels = i % 5 == 0 ? 64 : 4 + i % 21;
         const row_pair rows = paeth_tie_rows(random, pixels);
         const row_filter expected = reference(rows.row, rows.previous);
         ASSERT_EQ(choose(rows.row, rows.previous), expected) << "pair " << i;
@@ -200,7 +218,7 @@ TEST_F(RowFilterChooser, PaethPrefersLeftThenUpOnEqualDistances) {
     EXPECT_GT(paeth_rows, 400);  // the rows are about Paeth
 }
 
-TEST_F(RowFilterChooser, OnePixelWideRowsChooseBetweenNoneAndUpOnly) {
+TEST_P(RowFilterChooser, OnePixelWideRowsChooseBetweenNoneAndUpOnly) {
     // Average would predict (100, 100, 100) exactly from (190, 190, 190).
     EXPECT_EQ(choose({100, 100, 100}, {190, 190, 190}), row_filter::up);
     // Up's sum equals None's here; Average's would be 0.
@@ -216,7 +234,7 @@ TEST_F(RowFilterChooser, OnePixelWideRowsChooseBetweenNoneAndUpOnly) {
 // loop after the vector blocks, before and after whole blocks), at every
 // alignment: noise, rows close to the one above, and values of 0 to 2, whose
 // sums tie often.
-TEST_F(RowFilterChooser, EveryShortWidthAtEveryAlignmentFollowsTheRule) {
+TEST_P(RowFilterChooser, EveryShortWidthAtEveryAlignmentFollowsTheRule) {
     std::mt19937 random(20240607);
     for (std::size_t pixels = 1; pixels <= 67; ++pixels) {
         for (std::size_t alignment = 0; alignment < 16; ++alignment) {
@@ -236,7 +254,7 @@ TEST_F(RowFilterChooser, EveryShortWidthAtEveryAlignmentFollowsTheRule) {
     }
 }
 
-TEST_F(RowFilterChooser, EveryRowOfEveryTestPictureFollowsTheRule) {
+TEST_P(RowFilterChooser, EveryRowOfEveryTestPictureFollowsTheRule) {
     std::array<int, 5> chosen{};
     for (const picture_kind kind : every_picture_kind()) {
         check_every_row(kind, 1920, 1080, chosen);
@@ -248,5 +266,7 @@ TEST_F(RowFilterChooser, EveryRowOfEveryTestPictureFollowsTheRule) {
     std::cout << "rows by chosen filter: none " << chosen[0] << ", sub " << chosen[1] << ", up "
               << chosen[2] << ", average " << chosen[3] << ", paeth " << chosen[4] << "\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, RowFilterChooser, ::testing::ValuesIn(chooser_paths), path_name);
 
 }  // namespace
