@@ -1,4 +1,7 @@
-// The row filter chooser's 32-byte blocks, for processors with AVX2.
+// The row filter chooser's 32-byte blocks, for processors with AVX2; empty
+// on other architectures.
+
+#if defined(__x86_64__)
 
 #include "output/row_filters/row_filter_avx2.hpp"
 
@@ -70,3 +73,5 @@ std::size_t add_block_sums_avx2(const std::uint8_t* row, const std::uint8_t* pre
 }  // namespace row_filter_vectors
 
 #pragma GCC pop_options
+
+#endif
