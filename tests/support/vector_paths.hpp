@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "output/x86_vectors.hpp"
@@ -23,6 +24,11 @@ inline std::string name_of(vector_path path) {
     static_cast<void>(path);
     return "native";
 #endif
+}
+
+// As gtest prints a parameter, in ctest's names of the cases too.
+inline void PrintTo(vector_path path, std::ostream* out) {
+    *out << name_of(path);
 }
 
 inline std::string path_name(const ::testing::TestParamInfo<vector_path>& info) {
