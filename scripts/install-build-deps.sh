@@ -8,4 +8,5 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 # shellcheck source=scripts/lib/install-missing.sh
 source scripts/lib/install-missing.sh
-install_missing g++ cmake make pkg-config libdrm-dev libpng-dev libgtest-dev libgmock-dev util-linux
+install_missing g++ cmake make pkg-config libdrm-dev libpng-dev libgtest-dev libgmock-dev util-linux \
+    qemu-user-static
