@@ -163,9 +163,43 @@ void linearity_table(std::ostream& out, const std::vector<case_result>& cases) {
     }
 }
 
+// The most of the floor's time, wall clock and CPU time alike, that the tool
+// may take on a picture: the floor filters every row five ways, the tool
+// chooses the same filter in vector code and has libpng apply only that one.
+double floor_limit(const case_result& c) {
+    switch (c.kind) {
+        case content_kind::desktop:
+            return 0.85;
+        case content_kind::photo:
+            return c.format == pixel_format::xrgb8888 ? 0.90 : 0.95;
+        case content_kind::black:
+            break;
+    }
+    return 0.80;
+}
+
+// What a case misses of the comparisons with the peers, which hold for the
+// desktop and photo pictures from 1920x1080 up.
+std::string peer_misses(const case_result& c) {
+    std::string misses;
+    for (const char* peer : {"convert", "pnmtopng"}) {
+        if (find(c, peer) && ratio(c, peer) >= 1.0) {
+            misses += std::string(" not faster than ") + peer + ";";
+        }
+    }
+    const bool hd = c.width * c.height <= 1920u * 1080u;
+    if (find(c, "ffmpeg") && ratio(c, "ffmpeg") > (hd ? 1.0 : 1.4)) {
+        misses += " ×ffmpeg " + format("%.2f", ratio(c, "ffmpeg")) + (hd ? " > 1.0;" : " > 1.4;");
+    }
+    return misses;
+}
+
 void targets(std::ostream& out, const std::vector<case_result>& cases) {
-    out << "Targets (desktop and photo pictures from 1920x1080 up; black ones and smaller sizes "
-           "are reported only):\n\n";
+    out << "Targets from 1920x1080 up (smaller sizes are reported only): the tool's median "
+           "wall-clock and CPU time at most 0.85 of the floor's on desktop pictures, 0.90 on "
+           "XRGB8888 photos, 0.95 on RGB565 photos and 0.80 on black ones; the floor's bytes; "
+           "on desktop and photo pictures faster than convert and pnmtopng and no slower than "
+           "ffmpeg (1.4 times at 3840x2160); a heap peak under 1 MiB:\n\n";
     for (const case_result& c : cases) {
         const std::string name = name_of(c.kind) + " " + name_of(c.format) + " " +
                                  std::to_string(c.width) + "x" + std::to_string(c.height);
@@ -173,23 +207,21 @@ void targets(std::ostream& out, const std::vector<case_result>& cases) {
             out << "- " << name << ": FAILED: " << c.failure << "\n";
             continue;
         }
-        if (c.kind == content_kind::black || c.width * c.height < 1920u * 1080u) {
+        if (c.width * c.height < 1920u * 1080u) {
             continue;
         }
         std::string misses;
-        const double to_floor = ratio(c, "floor");
-        if (to_floor > 1.10) {
-            misses += " ×floor " + format("%.3f", to_floor) + " > 1.10;";
+        const double limit = floor_limit(c);
+        if (ratio(c, "floor") > limit) {
+            misses += " ×floor " + format("%.3f", ratio(c, "floor")) + " > " +
+                      format("%.2f", limit) + ";";
         }
-        for (const char* peer : {"convert", "pnmtopng"}) {
-            if (find(c, peer) && ratio(c, peer) >= 1.0) {
-                misses += std::string(" not faster than ") + peer + ";";
-            }
+        if (cpu_ratio(c, "floor") > limit) {
+            misses += " ×floor in CPU time " + format("%.3f", cpu_ratio(c, "floor")) + " > " +
+                      format("%.2f", limit) + ";";
         }
-        const bool hd = c.width * c.height <= 1920u * 1080u;
-        if (find(c, "ffmpeg") && ratio(c, "ffmpeg") > (hd ? 1.0 : 1.4)) {
-            misses +=
-                " ×ffmpeg " + format("%.2f", ratio(c, "ffmpeg")) + (hd ? " > 1.0;" : " > 1.4;");
+        if (c.kind != content_kind::black) {
+            misses += peer_misses(c);
         }
         if (c.heap && c.heap->total() >= 1024 * 1024) {
             misses += " heap peak " + kib(c.heap->total()) + " ≥ 1 MiB;";
