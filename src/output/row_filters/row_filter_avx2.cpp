@@ -14,8 +14,12 @@
 // Only the block step's templates follow, each instantiated with a lanes type
 // local to this file: no function built for AVX2 can be shared with, or stand
 // in for, a baseline one elsewhere in the program.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 #include "output/row_filters/row_filter_x86_blocks.hpp"
 
@@ -72,6 +76,10 @@ std::size_t add_block_sums_avx2(const std::uint8_t* row, const std::uint8_t* pre
 
 }  // namespace row_filter_vectors
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #endif
