@@ -12,7 +12,7 @@
 
 namespace {
 
-struct dump_spec {
+struct dump_layout {
     uint32_t width;
     uint32_t height;
     uint32_t depth;
@@ -31,7 +31,7 @@ void put_be32(std::vector<uint8_t>& out, uint32_t v) {
 
 // Header (with a window name after the 25 fields) and colour entries filled
 // with bytes the pixels must not be read from.
-std::vector<uint8_t> dump_header(const dump_spec& s) {
+std::vector<uint8_t> dump_header(const dump_layout& s) {
     const char name[] = "xwdump";
     std::vector<uint8_t> out;
     const uint32_t fields[25] = {100 + sizeof name,
@@ -80,8 +80,8 @@ std::vector<uint8_t> rgb_of(const xwd_picture& p, uint32_t x, uint32_t y) {
 }
 
 TEST(XwdReader, SixteenBitsMostSignificantByteFirstScaledWithTruncation) {
-    const dump_spec spec{3, 2, 16, 16, 8, 1, {0xF800, 0x07E0, 0x001F}, 2};
-    std::vector<uint8_t> data = dump_header(spec);
+    const dump_layout layout{3, 2, 16, 16, 8, 1, {0xF800, 0x07E0, 0x001F}, 2};
+    std::vector<uint8_t> data = dump_header(layout);
     const uint16_t rows[2][3] = {{0xF800, 0x8410, 0x0821}, {0xFFFF, 0x07E0, 0x001F}};
     for (const auto& row : rows) {
         for (uint16_t v : row) {
@@ -102,8 +102,8 @@ TEST(XwdReader, SixteenBitsMostSignificantByteFirstScaledWithTruncation) {
 }
 
 TEST(XwdReader, ThirtyTwoBitsLeastSignificantByteFirstIgnoreTheTopByte) {
-    const dump_spec spec{2, 1, 24, 32, 8, 0, {0xFF0000, 0x00FF00, 0x0000FF}, 0};
-    std::vector<uint8_t> data = dump_header(spec);
+    const dump_layout layout{2, 1, 24, 32, 8, 0, {0xFF0000, 0x00FF00, 0x0000FF}, 0};
+    std::vector<uint8_t> data = dump_header(layout);
     put_pixel(data, 0x7F123456, 4, false);
     put_pixel(data, 0x00ABCDEF, 4, false);
     xwd_picture p;
@@ -113,18 +113,18 @@ TEST(XwdReader, ThirtyTwoBitsLeastSignificantByteFirstIgnoreTheTopByte) {
 }
 
 TEST(XwdReader, RefusesWhatItCannotRead) {
-    const dump_spec spec{2, 2, 16, 16, 4, 0, {0xF800, 0x07E0, 0x001F}, 0};
-    std::vector<uint8_t> data = dump_header(spec);
+    const dump_layout layout{2, 2, 16, 16, 4, 0, {0xF800, 0x07E0, 0x001F}, 0};
+    std::vector<uint8_t> data = dump_header(layout);
     data.insert(data.end(), 6, 0);  // two bytes short
     xwd_picture p;
     EXPECT_NE(decode_xwd(data, p), "");
 
-    const dump_spec packed24{2, 1, 24, 24, 6, 0, {0xFF0000, 0x00FF00, 0x0000FF}, 0};
+    const dump_layout packed24{2, 1, 24, 24, 6, 0, {0xFF0000, 0x00FF00, 0x0000FF}, 0};
     data = dump_header(packed24);
     data.insert(data.end(), 6, 0);
     EXPECT_NE(decode_xwd(data, p), "");
 
-    const dump_spec narrow_line{4, 1, 16, 16, 6, 0, {0xF800, 0x07E0, 0x001F}, 0};
+    const dump_layout narrow_line{4, 1, 16, 16, 6, 0, {0xF800, 0x07E0, 0x001F}, 0};
     data = dump_header(narrow_line);
     data.insert(data.end(), 8, 0);
     EXPECT_NE(decode_xwd(data, p), "");
