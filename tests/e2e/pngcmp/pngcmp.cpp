@@ -177,6 +177,16 @@ struct dump {
     std::vector<uint8_t> pixels;
 };
 
+// True when both pictures have one size; prints both sizes otherwise.
+template <typename A, typename B>
+bool sizes_match(const char* a_path, const A& a, const char* b_path, const B& b) {
+    if (a.width == b.width && a.height == b.height) {
+        return true;
+    }
+    std::printf("%s: %ux%u, %s: %ux%u\n", a_path, a.width, a.height, b_path, b.width, b.height);
+    return false;
+}
+
 constexpr uint32_t fourcc_xrgb8888 = 0x34325258;
 constexpr uint32_t fourcc_argb8888 = 0x34325241;
 constexpr uint32_t fourcc_rgb565 = 0x36314752;
@@ -282,9 +292,7 @@ int cmd_compare(const char* png_path, const char* dump_path, bool want_equal) {
     if (!check_format(png_path, img)) {
         return 1;
     }
-    if (img.width != d.width || img.height != d.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, dump_path, d.width,
-                    d.height);
+    if (!sizes_match(png_path, img, dump_path, d)) {
         return want_equal ? 1 : 0;
     }
     const long bad = count_differences(img, d, want_equal);
@@ -399,9 +407,7 @@ int cmd_same(int argc, char** argv) {
                 static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)),
                 static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10))};
     }
-    if (a.width != b.width || a.height != b.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", argv[0], a.width, a.height, argv[1], b.width,
-                    b.height);
+    if (!sizes_match(argv[0], a, argv[1], b)) {
         return 1;
     }
     const long bad = count_rgb_differences(a, b, skip);
@@ -468,23 +474,25 @@ bool load_xwd(const char* path, xwd_picture& xwd) {
     return true;
 }
 
+// A dump's decoded pixels, for the comparisons of PNG pictures.
+image as_image(xwd_picture&& xwd) {
+    image img;
+    img.width = xwd.width;
+    img.height = xwd.height;
+    img.rgb = std::move(xwd.rgb);
+    return img;
+}
+
 int cmd_xwd_same(const char* a_path, const char* b_path) {
     xwd_picture a;
     xwd_picture b;
     if (!load_xwd(a_path, a) || !load_xwd(b_path, b)) {
         return 2;
     }
-    if (a.width != b.width || a.height != b.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", a_path, a.width, a.height, b_path, b.width, b.height);
+    if (!sizes_match(a_path, a, b_path, b)) {
         return 1;
     }
-    image ia;
-    image ib;
-    ia.width = ib.width = a.width;
-    ia.height = ib.height = a.height;
-    ia.rgb = std::move(a.rgb);
-    ib.rgb = std::move(b.rgb);
-    const long bad = count_rgb_differences(ia, ib, box{});
+    const long bad = count_rgb_differences(as_image(std::move(a)), as_image(std::move(b)), box{});
     if (bad != 0) {
         std::printf("%s: %ld pixels differ from %s\n", a_path, bad, b_path);
         return 1;
@@ -504,16 +512,10 @@ int cmd_xwd(const char* png_path, const char* xwd_path) {
     if (!check_format(png_path, img)) {
         return 1;
     }
-    if (img.width != xwd.width || img.height != xwd.height) {
-        std::printf("%s: %ux%u, %s: %ux%u\n", png_path, img.width, img.height, xwd_path, xwd.width,
-                    xwd.height);
+    if (!sizes_match(png_path, img, xwd_path, xwd)) {
         return 1;
     }
-    image want;
-    want.width = xwd.width;
-    want.height = xwd.height;
-    want.rgb = std::move(xwd.rgb);
-    const long bad = count_rgb_differences(img, want, box{});
+    const long bad = count_rgb_differences(img, as_image(std::move(xwd)), box{});
     if (bad != 0) {
         std::printf(
             "%s: %ld of %u pixels differ from %s (depth %u, %u bits per pixel, masks "
