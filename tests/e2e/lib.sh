@@ -24,6 +24,7 @@ e2e_arch_setup() {
     case "$E2E_ARCH" in
     x86_64)
         E2E_DEB_ARCH=amd64
+        E2E_CMAKE_ARCH_ARGS=()
         E2E_QEMU=qemu-system-x86_64
         E2E_QEMU_MACHINE=(-M pc -accel tcg -m "${E2E_MEMORY:-512}")
         E2E_CONSOLE=ttyS0
@@ -34,6 +35,10 @@ e2e_arch_setup() {
         ;;
     aarch64)
         E2E_DEB_ARCH=arm64
+        # Builds for the guest are cross builds.
+        local toolchain=$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake
+        [ -f "$toolchain" ] || e2e_die "no toolchain file $toolchain"
+        E2E_CMAKE_ARCH_ARGS=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
         E2E_QEMU=qemu-system-aarch64
         E2E_QEMU_MACHINE=(-M virt -cpu cortex-a72 -accel tcg -m "${E2E_MEMORY:-1024}")
         E2E_CONSOLE=ttyAMA0
@@ -79,17 +84,51 @@ e2e_install_packages() {
     E2E_UPDATED=1
 }
 
+# e2e_build_step LOG WHAT COMMAND...: runs COMMAND with its output appended to
+# LOG; on failure shows the log's end and stops.
+e2e_build_step() {
+    local log=$1 what=$2
+    shift 2
+    "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; e2e_die "$what failed (log $log)"; }
+}
+
+# e2e_build_helpers BUILD_DIR LOG: builds tests/e2e on its own, so that the
+# helpers do not depend on how the project's build is configured: the scene
+# helper for the guest's architecture in BUILD_DIR/e2e/helpers, the checker
+# for the host (beside it on x86_64, in BUILD_DIR/e2e/host-tools otherwise).
+# Sets E2E_SCENE and E2E_PNGCMP to the two programs.
+e2e_build_helpers() {
+    local build_dir=$1 log=$2 helpers host_tools
+    helpers=$build_dir/e2e/helpers
+    e2e_build_step "$log" "configure of the guest helpers" \
+        cmake -S "$E2E_ROOT/tests/e2e" -B "$helpers" ${E2E_CMAKE_ARCH_ARGS[@]+"${E2E_CMAKE_ARCH_ARGS[@]}"}
+    e2e_build_step "$log" "build of the guest helpers" \
+        cmake --build "$helpers" --parallel "$(nproc)" --target scanoutsnap-e2e-scene
+    host_tools=$helpers
+    if [ "$E2E_ARCH" != x86_64 ]; then
+        host_tools=$build_dir/e2e/host-tools
+        e2e_build_step "$log" "configure of the host checker" \
+            cmake -S "$E2E_ROOT/tests/e2e" -B "$host_tools"
+    fi
+    e2e_build_step "$log" "build of the host checker" \
+        cmake --build "$host_tools" --parallel "$(nproc)" --target scanoutsnap-e2e-pngcmp
+    E2E_SCENE=$helpers/scanoutsnap-e2e-scene
+    E2E_PNGCMP=$host_tools/scanoutsnap-e2e-pngcmp
+    [ -x "$E2E_SCENE" ] || e2e_die "no scene helper at $E2E_SCENE"
+    [ -x "$E2E_PNGCMP" ] || e2e_die "no PNG checker at $E2E_PNGCMP"
+}
+
 # e2e_build_tool BUILD_DIR: a release build of scanoutsnap alone (no tests),
 # for the screenshot scripts.
 e2e_build_tool() {
     local dir=$1
     e2e_log "building scanoutsnap in $dir"
     mkdir -p "$dir"
-    cmake -S "$E2E_ROOT" -B "$dir" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
-        >"$dir/configure.log" 2>&1 ||
-        { tail -n 30 "$dir/configure.log" >&2; e2e_die "configure failed"; }
-    cmake --build "$dir" --parallel "$(nproc)" --target scanoutsnap >"$dir/build.log" 2>&1 ||
-        { tail -n 30 "$dir/build.log" >&2; e2e_die "build failed"; }
+    : >"$dir/build.log"
+    e2e_build_step "$dir/build.log" "configure" \
+        cmake -S "$E2E_ROOT" -B "$dir" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release
+    e2e_build_step "$dir/build.log" "build" \
+        cmake --build "$dir" --parallel "$(nproc)" --target scanoutsnap
 }
 
 # e2e_apt_download DIR PACKAGE: apt-get download into DIR (prints the file).

@@ -67,43 +67,20 @@ mkdir -p "$cache" "$work"
 # The tool comes from the project's build; the suite's helpers are built from
 # tests/e2e on their own, so that they do not depend on how the project's
 # build is configured: the scene helper for the guest, the checker for the host.
-build_step() { # build_step LOG WHAT COMMAND...
-    local log=$1 what=$2
-    shift 2
-    "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; e2e_die "$what failed (log $log)"; }
-}
-cross=()
-if [ "$arch" = aarch64 ]; then
-    toolchain=$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake
-    [ -f "$toolchain" ] || e2e_die "no toolchain file $toolchain"
-    cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
-fi
 log=$work/build.log
 : >"$log"
 if [ -z "$tool" ]; then
     e2e_log "building scanoutsnap in $build_dir"
     # shellcheck disable=SC2086
-    build_step "$log" "configure" cmake -S "$E2E_ROOT" -B "$build_dir" "${cross[@]}" ${E2E_CMAKE_ARGS:-}
-    build_step "$log" "build of scanoutsnap" \
+    e2e_build_step "$log" "configure" cmake -S "$E2E_ROOT" -B "$build_dir" \
+        ${E2E_CMAKE_ARCH_ARGS[@]+"${E2E_CMAKE_ARCH_ARGS[@]}"} ${E2E_CMAKE_ARGS:-}
+    e2e_build_step "$log" "build of scanoutsnap" \
         cmake --build "$build_dir" --parallel "$(nproc)" --target scanoutsnap
     tool=$build_dir/scanoutsnap
 fi
-helpers=$build_dir/e2e/helpers
-build_step "$log" "configure of the guest helpers" cmake -S "$E2E_DIR" -B "$helpers" "${cross[@]}"
-build_step "$log" "build of the guest helpers" \
-    cmake --build "$helpers" --parallel "$(nproc)" --target scanoutsnap-e2e-scene
-scene=$helpers/scanoutsnap-e2e-scene
-if [ "$arch" = x86_64 ]; then
-    host_tools=$helpers
-else
-    host_tools=$build_dir/e2e/host-tools
-    build_step "$log" "configure of the host checker" cmake -S "$E2E_DIR" -B "$host_tools"
-fi
-build_step "$log" "build of the host checker" \
-    cmake --build "$host_tools" --parallel "$(nproc)" --target scanoutsnap-e2e-pngcmp
-pngcmp=$host_tools/scanoutsnap-e2e-pngcmp
-[ -x "$scene" ] || e2e_die "no scene helper at $scene"
-[ -x "$pngcmp" ] || e2e_die "no PNG checker at $pngcmp"
+e2e_build_helpers "$build_dir" "$log"
+scene=$E2E_SCENE
+pngcmp=$E2E_PNGCMP
 guest_bins=("$scene")
 if [ -z "$harness_only" ]; then
     [ -x "$tool" ] || e2e_die "no scanoutsnap binary at $tool"

@@ -119,27 +119,12 @@ fi
 # checker for the host; built from tests/e2e on its own.
 log=$work/build.log
 : >"$log"
-build_step() { # build_step WHAT COMMAND...
-    local what=$1
-    shift
-    "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; e2e_die "$what failed (log $log)"; }
-}
-cross=()
-[ "$arch" = x86_64 ] || cross=(-DCMAKE_TOOLCHAIN_FILE="$E2E_ROOT/cmake/toolchains/aarch64-linux-gnu.cmake")
-helpers=$build_dir/e2e/helpers
-build_step "configure of the guest helpers" cmake -S "$E2E_DIR" -B "$helpers" "${cross[@]}"
-build_step "build of the guest helpers" cmake --build "$helpers" --target scanoutsnap-e2e-scene
-host_tools=$helpers
-if [ "$arch" = aarch64 ]; then
-    host_tools=$build_dir/e2e/host-tools
-    build_step "configure of the host checker" cmake -S "$E2E_DIR" -B "$host_tools"
-fi
-build_step "build of the host checker" cmake --build "$host_tools" --target scanoutsnap-e2e-pngcmp
-pngcmp=$host_tools/scanoutsnap-e2e-pngcmp
+e2e_build_helpers "$build_dir" "$log"
+pngcmp=$E2E_PNGCMP
 stage_done "helpers built"
 
 # ------------------------------------------------------------------ guest
-stacks_guest "$cache" "$work" "${tool:-$deb}" "$helpers/scanoutsnap-e2e-scene"
+stacks_guest "$cache" "$work" "${tool:-$deb}" "$E2E_SCENE"
 stage_done "kernel, initramfs and root file system"
 
 declare -A boot_devices=(
