@@ -34,23 +34,9 @@ esac
 build_dir=${BUILD_DIR:-build}
 bench_build_dir=${BENCH_BUILD_DIR:-build-bench}
 
-as_root() {
-    if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
-}
-
-install_peers() {
-    local missing=()
-    command -v ffmpeg >/dev/null || missing+=(ffmpeg)
-    [[ -x /usr/bin/convert ]] || missing+=(imagemagick)
-    command -v pnmtopng >/dev/null || missing+=(netpbm)
-    command -v valgrind >/dev/null || missing+=(valgrind)
-    if ((${#missing[@]} > 0)); then
-        echo "bench: installing ${missing[*]}" >&2
-        as_root apt-get update -q >&2
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-            --no-install-recommends "${missing[@]}" >&2
-    fi
-}
+# shellcheck source=scripts/lib/install-missing.sh
+source scripts/lib/install-missing.sh
+install_peers() { install_missing ffmpeg imagemagick netpbm valgrind; }
 
 # The tool as the project ships it: a sanitized or coverage build would time
 # the instrumentation.

@@ -19,9 +19,6 @@ trap 'rm -rf "$work"' EXIT
 # shellcheck source=scripts/lib/install-missing.sh
 source scripts/lib/install-missing.sh
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
-}
 step() { printf '\n== %s\n' "$*"; }
 fail() {
   echo "build-debs: $*" >&2
@@ -40,11 +37,7 @@ step "packaging tools"
 # dpkg-parsechangelog, sudo brings visudo, groff-base and man-db check the
 # manual page.
 tools=(dpkg-dev lintian sudo groff-base man-db gzip file)
-if [[ -n $(missing_packages "${tools[@]}") ]]; then
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-    --no-install-recommends "${tools[@]}"
-fi
+install_missing "${tools[@]}"
 
 step "native build"
 cmake -S . -B build

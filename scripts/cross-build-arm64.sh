@@ -17,12 +17,8 @@ build_dir=${BUILD_DIR:-build-arm64}
 # shellcheck source=scripts/lib/install-missing.sh
 source scripts/lib/install-missing.sh
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
-}
-
-# amd64 and arm64 -dev packages are installed in one call, so that apt
-# resolves both to the same version (Multi-Arch: same packages must match
+# amd64 and arm64 -dev packages are installed in one call (when any is
+# missing), so that apt resolves both to the same version (Multi-Arch: same packages must match
 # exactly). qemu-user-static: the test discovery and ctest run arm64 test
 # programs through it. libstdc++6:arm64 and libgcc-s1:arm64 are what the C++
 # program links at run time and what dpkg-shlibdeps resolves for the .deb.
@@ -37,19 +33,8 @@ packages=(
   libstdc++6:arm64 libgcc-s1:arm64
 )
 
-install_packages() {
-  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    as_root dpkg --add-architecture arm64
-  fi
-  # Already there (a second call from another stage): nothing to update.
-  [[ -n $(missing_packages "${packages[@]}") ]] || return 0
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-    --no-install-recommends "${packages[@]}"
-}
-
 if [[ ${SKIP_APT:-0} != 1 ]]; then
-  install_packages
+  install_missing "${packages[@]}"
 fi
 
 mkdir -p "$build_dir"

@@ -1,26 +1,61 @@
-# Sourced by the stage scripts.
+# Sourced by every script that installs Debian packages: the one place that
+# decides what is missing and installs it with apt-get.
+
+# as_root COMMAND...: runs COMMAND as root, through sudo for anyone else.
+as_root() {
+    if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+# package_installed NAME[:ARCH] succeeds when the package is installed. A name
+# without an architecture means the machine's own or Architecture: all; a name
+# with one means that architecture's copy alone (libdrm-dev:arm64 does not
+# stand in for libdrm-dev).
+package_installed() {
+    local name=${1%%:*} wanted
+    if [[ $1 == *:* ]]; then
+        wanted=" ${1#*:} "
+    else
+        wanted=" $(dpkg --print-architecture) all "
+    fi
+    dpkg-query -W -f='${Architecture} ${db:Status-Status}\n' "$name" 2>/dev/null |
+        awk -v wanted="$wanted" '$2 == "installed" && index(wanted, " " $1 " ") { found = 1 }
+            END { exit !found }'
+}
 
 # missing_packages PACKAGE... prints, one a line, those not installed yet.
 missing_packages() {
     local package
     for package in "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
-            echo "$package"
+        package_installed "$package" || echo "$package"
     done
 }
 
-# install_missing PACKAGE... installs, with apt-get and without recommended
-# packages, those not installed yet, updating the package lists first. Needs
-# root once something is missing.
+# add_architectures PACKAGE...: dpkg learns every foreign architecture the
+# names ask for.
+add_architectures() {
+    local package arch native
+    native=$(dpkg --print-architecture)
+    for package in "$@"; do
+        [[ $package == *:* ]] || continue
+        arch=${package#*:}
+        [[ $arch == "$native" || $arch == all ]] && continue
+        dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+        echo "install: dpkg --add-architecture $arch" >&2
+        as_root dpkg --add-architecture "$arch" || return 1
+    done
+}
+
+# install_missing PACKAGE... installs those not installed yet with apt-get,
+# without recommended packages, after updating the package lists; root or
+# sudo. Packages of several architectures go in one call, so that apt gives
+# Multi-Arch twins the same version.
 install_missing() {
     local missing
     mapfile -t missing < <(missing_packages "$@")
     ((${#missing[@]} > 0)) || return 0
-    if [[ $(id -u) -ne 0 ]]; then
-        echo "missing packages (install them as root): ${missing[*]}" >&2
-        return 1
-    fi
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    add_architectures "${missing[@]}" || return 1
+    echo "install: apt-get install ${missing[*]}" >&2
+    as_root apt-get update -qq || return 1
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 }

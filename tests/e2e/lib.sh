@@ -9,14 +9,12 @@
 # e2e_boot: E2E_RESULT_MB (size of the result disk, default 64).
 
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
-# Root for package installation: directly when root, else through sudo.
-e2e_as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 e2e_die() {
     printf '[e2e] ERROR: %s\n' "$*" >&2
     exit 2
 }
+# shellcheck source=scripts/lib/install-missing.sh
+source "$E2E_ROOT/scripts/lib/install-missing.sh"
 
 # e2e_arch_setup ARCH: x86_64 or aarch64.
 e2e_arch_setup() {
@@ -57,30 +55,14 @@ e2e_arch_setup() {
     E2E_MODULES+=(${E2E_EXTRA_MODULES[@]+"${E2E_EXTRA_MODULES[@]}"})
 }
 
-# e2e_install_packages: apt-get the packages of the arch (only when some are
-# missing; apt-get update first).
+# e2e_install_packages: apt-get the packages of the arch that are missing
+# (scripts/lib/install-missing.sh).
 e2e_install_packages() {
-    if [ "$E2E_DEB_ARCH" != amd64 ] && ! dpkg --print-foreign-architectures | grep -qx "$E2E_DEB_ARCH"; then
-        e2e_log "dpkg --add-architecture $E2E_DEB_ARCH"
-        e2e_as_root dpkg --add-architecture "$E2E_DEB_ARCH"
-        E2E_FORCE_UPDATE=1
-    fi
-    local missing=() p
-    for p in "${E2E_PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$p")
-    done
-    if [ ${#missing[@]} -eq 0 ] && [ -z "${E2E_FORCE_UPDATE:-}" ]; then
+    if [ -z "$(missing_packages "${E2E_PACKAGES[@]}")" ]; then
         e2e_log "packages present: ${E2E_PACKAGES[*]}"
         return 0
     fi
-    e2e_log "apt-get update"
-    e2e_as_root apt-get update -qq || e2e_die "apt-get update failed"
-    if [ ${#missing[@]} -gt 0 ]; then
-        e2e_log "apt-get install --no-install-recommends ${missing[*]}"
-        e2e_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-            "${missing[@]}" >/dev/null || e2e_die "apt-get install failed: ${missing[*]}"
-    fi
+    install_missing "${E2E_PACKAGES[@]}" || e2e_die "installing ${E2E_PACKAGES[*]} failed"
     E2E_UPDATED=1
 }
 
@@ -138,7 +120,7 @@ e2e_apt_download() {
     [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
     (cd "$dir" && apt-get download -q "${sandbox[@]}" "$pkg" >/dev/null 2>&1) || {
         # The package lists may be stale or missing on a fresh machine.
-        [ -n "${E2E_UPDATED:-}" ] || e2e_as_root apt-get update -qq
+        [ -n "${E2E_UPDATED:-}" ] || as_root apt-get update -qq
         E2E_UPDATED=1
         (cd "$dir" && apt-get download -q "${sandbox[@]}" "$pkg" >/dev/null) ||
             e2e_die "apt-get download $pkg failed"
@@ -156,7 +138,7 @@ e2e_fetch_kernel() {
     pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')
     if [ -z "$pkg" ]; then
-        [ -n "${E2E_UPDATED:-}" ] || e2e_as_root apt-get update -qq
+        [ -n "${E2E_UPDATED:-}" ] || as_root apt-get update -qq
         E2E_UPDATED=1
         pkg=$(apt-cache depends "$E2E_KERNEL_META:$E2E_DEB_ARCH" 2>/dev/null |
             awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { sub(/:.*/, "", $2); print $2; exit }')
