@@ -13,13 +13,14 @@ enum class pixel_layout {
 struct pixel_format {
     std::uint32_t fourcc;
     pixel_layout layout;
+    std::uint32_t bytes_per_pixel;
 };
 
 // The formats the tool captures; every other fourcc is refused.
 inline constexpr pixel_format captured_formats[] = {
-    {DRM_FORMAT_XRGB8888, pixel_layout::xrgb8888},
-    {DRM_FORMAT_ARGB8888, pixel_layout::xrgb8888},
-    {DRM_FORMAT_RGB565, pixel_layout::rgb565},
+    {DRM_FORMAT_XRGB8888, pixel_layout::xrgb8888, 4},
+    {DRM_FORMAT_ARGB8888, pixel_layout::xrgb8888, 4},
+    {DRM_FORMAT_RGB565, pixel_layout::rgb565, 2},
 };
 
 // The table entry for a fourcc, or null if the tool does not capture it.

@@ -3,10 +3,27 @@
 #include <cstdint>
 
 #include "capture/unique_fd.hpp"
+#include "diagnostics.hpp"
 #include "outcome.hpp"
 
-// Finds the id of a framebuffer on screen: the first CRTC, in the kernel's
-// order, that shows one; failing that, the first plane attached to a CRTC
-// that holds one. No libdrm record outlives the call. The device stays with
-// the caller, who closes it after a failure has been reported.
-outcome<std::uint32_t> find_active_fb(const unique_fd& device, const char* device_path);
+// Where a framebuffer was found on screen: on a CRTC, or on a plane attached
+// to one.
+enum class scanout_place { crtc, plane };
+
+struct scanout {
+    std::uint32_t fb_id = 0;
+    scanout_place place = scanout_place::crtc;
+    std::uint32_t place_id = 0;  // the CRTC's or the plane's id
+};
+
+// Finds a framebuffer on screen: the first CRTC, in the kernel's order, that
+// shows one; failing that, the first plane attached to a CRTC that holds one.
+// No libdrm record outlives the call. The device stays with the caller, who
+// closes it after a failure has been reported.
+outcome<scanout> find_active_fb(const unique_fd& device, const char* device_path,
+                                failure_lines lines = failure_lines::printed);
+
+// Whether the framebuffer is still the one shown where it was found (a plane
+// still attached to a CRTC). A CRTC or plane that cannot be read counts as
+// changed. errno is left as it was.
+bool still_on_screen(const unique_fd& device, const scanout& found);

@@ -33,7 +33,8 @@ void report_export_failure() {
 
 }  // namespace
 
-outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id) {
+outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id, failure_lines lines) {
+    const bool printed = lines == failure_lines::printed;
     // On every failure below, capture's destruction gives back what it holds
     // so far in reverse order: dma-buf, description, device.
     mapped_fb capture;
@@ -41,19 +42,25 @@ outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id) {
 
     capture.fb.reset(drmModeGetFB2(capture.device_fd.get(), fb_id));
     if (!capture.fb) {
-        report("drmModeGetFB2: %s", std::strerror(errno));
+        if (printed) {
+            report("drmModeGetFB2: %s", std::strerror(errno));
+        }
         return exit_status::no_fb_description;
     }
     const drmModeFB2& fb = *capture.fb;
     if (fb.modifier != DRM_FORMAT_MOD_LINEAR) {
-        report(
-            "unsupported modifier 0x%llx (tiled/swizzled, e.g. BROADCOM_UIF); "
-            "only linear supported",
-            static_cast<unsigned long long>(fb.modifier));
+        if (printed) {
+            report(
+                "unsupported modifier 0x%llx (tiled/swizzled, e.g. BROADCOM_UIF); "
+                "only linear supported",
+                static_cast<unsigned long long>(fb.modifier));
+        }
         return exit_status::unsupported_modifier;
     }
     if (find_captured_format(fb.pixel_format) == nullptr) {
-        report("unsupported format 0x%x (XRGB8888/ARGB8888/RGB565)", fb.pixel_format);
+        if (printed) {
+            report("unsupported format 0x%x (XRGB8888/ARGB8888/RGB565)", fb.pixel_format);
+        }
         return exit_status::unsupported_format;
     }
     capture.width = fb.width;
@@ -63,24 +70,32 @@ outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id) {
 
     int dmabuf_fd = -1;
     if (drmPrimeHandleToFD(capture.device_fd.get(), fb.handles[0], DRM_CLOEXEC, &dmabuf_fd) != 0) {
-        report_export_failure();
+        if (printed) {
+            report_export_failure();
+        }
         return exit_status::export_failed;
     }
     capture.dmabuf_fd = unique_fd(dmabuf_fd);
 
     capture.mapping = dmabuf_mapping::map(capture.dmabuf_fd.get(), mapping_length(fb));
     if (!capture.mapping) {
-        report("mmap: %s", std::strerror(errno));
+        if (printed) {
+            report("mmap: %s", std::strerror(errno));
+        }
         return exit_status::map_failed;
     }
     capture.pixels = capture.mapping.start() + fb.offsets[0];
     return capture;
 }
 
-void release_mapped_fb(mapped_fb capture) {
+unique_fd release_keeping_device(mapped_fb capture) {
     capture.pixels = nullptr;
     capture.mapping.reset();
     capture.dmabuf_fd.reset();
     capture.fb.reset();
-    capture.device_fd.reset();
+    return std::move(capture.device_fd);
+}
+
+void release_mapped_fb(mapped_fb capture) {
+    release_keeping_device(std::move(capture)).reset();
 }

@@ -5,6 +5,7 @@
 #include "capture/dmabuf_mapping.hpp"
 #include "capture/drm_records.hpp"
 #include "capture/unique_fd.hpp"
+#include "diagnostics.hpp"
 #include "outcome.hpp"
 
 // The framebuffer on screen, exported and mapped, with everything that must be
@@ -26,8 +27,13 @@ struct mapped_fb {
 // Reads the description of framebuffer fb_id, refuses layouts and formats the
 // tool cannot read, exports the first buffer object and maps it read-only.
 // Takes over the device; after a failure everything has been released.
-outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id);
+outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id,
+                                 failure_lines lines = failure_lines::printed);
 
-// Unmaps, closes the dma-buf, frees the description and closes the device, in
-// that order. errno changes no more than those calls change it.
+// Unmaps, closes the dma-buf and frees the description, in that order, and
+// hands back the device, for another attempt at the capture.
+unique_fd release_keeping_device(mapped_fb capture);
+
+// The same, and then closes the device. errno changes no more than those
+// calls change it.
 void release_mapped_fb(mapped_fb capture);

@@ -39,21 +39,22 @@ std::optional<sudo_caller> caller_to_become() {
 
 }  // namespace
 
-exit_status write_snapshot(mapped_fb capture) {
+exit_status write_snapshot(captured_frame frame) {
     if (const std::optional<sudo_caller> caller = caller_to_become()) {
         if (drop_privileges_to(caller->uid, caller->gid) != 0) {
             const int drop_errno = errno;
-            release_mapped_fb(std::move(capture));
+            frame.release();
             report("drop privileges to %u:%u: %s", caller->uid, caller->gid,
                    std::strerror(drop_errno));
             return exit_status::write_failed;
         }
     }
 
-    const png_writer write = writer_for(capture.pixel_format);
+    const frame_view source = frame.view();
+    const png_writer write = writer_for(source.pixel_format);
     const int written =
-        write(out_filename, capture.width, capture.height, capture.pitch, capture.pixels);
-    release_mapped_fb(std::move(capture));
+        write(out_filename, source.width, source.height, source.pitch, source.pixels);
+    frame.release();
     if (written != 0) {
         // errno as the writer and the release left it: the failed call's error.
         report("write %s: %s", out_filename, std::strerror(errno));

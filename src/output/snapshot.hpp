@@ -1,8 +1,9 @@
 #pragma once
 
-#include "capture/mapped_fb.hpp"
+#include "capture/frame_read.hpp"
 #include "exit_status.hpp"
 
-// Writes the captured framebuffer as a PNG at out_filename, releases the
-// capture, and gives the file to the sudo caller.
-exit_status write_snapshot(mapped_fb capture);
+// Becomes the sudo caller, writes the frame as a PNG at out_filename, releases
+// the frame (and the capture, if it is still held), and gives the file to the
+// sudo caller.
+exit_status write_snapshot(captured_frame frame);

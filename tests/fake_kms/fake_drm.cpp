@@ -7,6 +7,7 @@
 #include <xf86drm.h>
 #include <xf86drmMode.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,72 @@ template <typename T>
 T* fail_with(int error) {
     errno = error;
     return nullptr;
+}
+
+// The framebuffer id a CRTC or plane reports at this read, counted per object.
+std::uint32_t id_at_read(std::map<std::uint32_t, std::size_t>& reads, std::uint32_t object,
+                         std::uint32_t first, const std::vector<std::uint32_t>& later) {
+    const std::size_t n = reads[object]++;
+    return n == 0 || later.empty() ? first : later[std::min(n - 1, later.size() - 1)];
+}
+
+const fake_kms::framebuffer* find_framebuffer(const state& st, std::uint32_t fb_id) {
+    if (st.s.fb && st.s.fb->id == fb_id) {
+        return &*st.s.fb;
+    }
+    for (const fake_kms::other_framebuffer& other : st.s.other_fbs) {
+        if (other.fb.id == fb_id) {
+            return &other.fb;
+        }
+    }
+    return nullptr;
+}
+
+// A memfd with the buffer object's bytes; the fake's mmap keeps a mapping
+// within its size, as a dma-buf does.
+int buffer_object(const std::vector<std::uint8_t>& bytes) {
+    const int fd = ::memfd_create("fake-dmabuf", MFD_CLOEXEC);
+    if (fd == -1 || ::ftruncate(fd, off_t(bytes.size())) != 0 ||
+        ::pwrite(fd, bytes.data(), bytes.size(), 0) != ssize_t(bytes.size())) {
+        std::perror("fake-kms: memfd");
+        std::abort();
+    }
+    return fd;
+}
+
+// The exported buffer object of the framebuffer with that handle, or -1 with
+// errno set.
+int export_handle(const state& st, std::uint32_t handle) {
+    if (st.s.export_errno != 0) {
+        errno = st.s.export_errno;
+        return -1;
+    }
+    if (st.s.fb && st.s.fb->handle == handle) {
+        if (st.s.fb->export_errno != 0) {
+            errno = st.s.fb->export_errno;
+            return -1;
+        }
+        if (st.s.buffer_fd == -1) {
+            return buffer_object(st.s.buffer);
+        }
+        const int fd = ::fcntl(st.s.buffer_fd, F_DUPFD_CLOEXEC, 0);
+        if (fd == -1) {
+            std::perror("fake-kms: buffer_fd");
+            std::abort();
+        }
+        return fd;
+    }
+    for (const fake_kms::other_framebuffer& other : st.s.other_fbs) {
+        if (other.fb.handle == handle) {
+            if (other.fb.export_errno != 0) {
+                errno = other.fb.export_errno;
+                return -1;
+            }
+            return buffer_object(other.buffer);
+        }
+    }
+    errno = ENOENT;
+    return -1;
 }
 
 }  // namespace
@@ -97,9 +164,14 @@ drmModeCrtcPtr drmModeGetCrtc(int, uint32_t crtc_id) {
     st.log("drmModeGetCrtc(" + std::to_string(crtc_id) + ")");
     for (const fake_kms::crtc& c : st.s.crtcs) {
         if (c.id == crtc_id && c.readable) {
+            const std::uint32_t buffer_id =
+                id_at_read(st.crtc_reads, c.id, c.buffer_id, c.later_buffer_ids);
+            if (buffer_id == fake_kms::unreadable) {
+                break;
+            }
             auto* crtc = hand_out<drmModeCrtc>(st);
             crtc->crtc_id = c.id;
-            crtc->buffer_id = c.buffer_id;
+            crtc->buffer_id = buffer_id;
             return crtc;
         }
     }
@@ -141,10 +213,14 @@ drmModePlanePtr drmModeGetPlane(int, uint32_t plane_id) {
     st.log("drmModeGetPlane(" + std::to_string(plane_id) + ")");
     for (const fake_kms::plane& p : st.s.planes) {
         if (p.id == plane_id && p.readable) {
+            const std::uint32_t fb_id = id_at_read(st.plane_reads, p.id, p.fb_id, p.later_fb_ids);
+            if (fb_id == fake_kms::unreadable) {
+                break;
+            }
             auto* plane = hand_out<drmModePlane>(st);
             plane->plane_id = p.id;
             plane->crtc_id = p.crtc_id;
-            plane->fb_id = p.fb_id;
+            plane->fb_id = fb_id;
             return plane;
         }
     }
@@ -162,10 +238,11 @@ void drmModeFreePlane(drmModePlanePtr plane) {
 drmModeFB2Ptr drmModeGetFB2(int, uint32_t fb_id) {
     state& st = ensure_loaded();
     st.log("drmModeGetFB2(" + std::to_string(fb_id) + ")");
-    if (!st.s.fb || st.s.fb->id != fb_id) {
+    const fake_kms::framebuffer* const found = find_framebuffer(st, fb_id);
+    if (found == nullptr) {
         return fail_with<drmModeFB2>(ENOENT);
     }
-    const fake_kms::framebuffer& f = *st.s.fb;
+    const fake_kms::framebuffer& f = *found;
     auto* fb = hand_out<drmModeFB2>(st);
     fb->fb_id = f.id;
     fb->width = f.width;
@@ -191,28 +268,9 @@ int drmPrimeHandleToFD(int, uint32_t handle, uint32_t flags, int* prime_fd) {
     std::snprintf(event, sizeof event, "drmPrimeHandleToFD(handle=%u, flags=%s)", handle,
                   flags == DRM_CLOEXEC ? "DRM_CLOEXEC" : std::to_string(flags).c_str());
     st.log(event);
-    if (st.s.export_errno != 0) {
-        errno = st.s.export_errno;
+    const int fd = export_handle(st, handle);
+    if (fd == -1) {
         return -1;
-    }
-    if (st.s.buffer_fd != -1) {
-        const int fd = ::fcntl(st.s.buffer_fd, F_DUPFD_CLOEXEC, 0);
-        if (fd == -1) {
-            std::perror("fake-kms: buffer_fd");
-            std::abort();
-        }
-        st.dmabuf_fd = fd;
-        *prime_fd = fd;
-        return 0;
-    }
-    // A memfd holds the buffer object's bytes; the fake's mmap keeps a mapping
-    // within its size, as a dma-buf does.
-    const int fd = ::memfd_create("fake-dmabuf", MFD_CLOEXEC);
-    const std::vector<std::uint8_t>& bytes = st.s.buffer;
-    if (fd == -1 || ::ftruncate(fd, off_t(bytes.size())) != 0 ||
-        ::pwrite(fd, bytes.data(), bytes.size(), 0) != ssize_t(bytes.size())) {
-        std::perror("fake-kms: memfd");
-        std::abort();
     }
     st.dmabuf_fd = fd;
     *prime_fd = fd;

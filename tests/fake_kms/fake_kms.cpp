@@ -201,6 +201,8 @@ void load(const script& s) {
     st.s = s;
     st.events.clear();
     st.live.clear();
+    st.crtc_reads.clear();
+    st.plane_reads.clear();
     st.device_fd = -1;
     st.dmabuf_fd = -1;
     st.mapping = {};
@@ -222,6 +224,9 @@ std::optional<script> parse(const std::string& text, std::string* error) {
 
 const std::vector<std::string>& events() {
     return the_state().events;
+}
+void note(const std::string& event) {
+    the_state().log(event);
 }
 int live_records() {
     return int(the_state().live.size());

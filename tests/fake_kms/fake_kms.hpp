@@ -13,10 +13,16 @@
 
 namespace fake_kms {
 
+// In a CRTC's or plane's later framebuffer ids: that read fails.
+inline constexpr std::uint32_t unreadable = 0xFFFFFFFF;
+
 struct crtc {
     std::uint32_t id = 0;
     std::uint32_t buffer_id = 0;
     bool readable = true;
+    // The buffer_id of the second read on, one read each, the last one
+    // repeated: a screen that changes.
+    std::vector<std::uint32_t> later_buffer_ids = {};
 };
 
 struct plane {
@@ -24,6 +30,7 @@ struct plane {
     std::uint32_t crtc_id = 0;
     std::uint32_t fb_id = 0;
     bool readable = true;
+    std::vector<std::uint32_t> later_fb_ids = {};  // as a CRTC's later_buffer_ids
 };
 
 struct framebuffer {
@@ -35,6 +42,14 @@ struct framebuffer {
     std::uint32_t pixel_format = 0;
     std::uint64_t modifier = 0;
     std::uint32_t handle = 1;
+    int export_errno = 0;  // exporting this framebuffer's handle fails with it
+};
+
+// A further framebuffer with a buffer object of its own, for a screen that
+// changes.
+struct other_framebuffer {
+    framebuffer fb;
+    std::vector<std::uint8_t> buffer;
 };
 
 struct script {
@@ -51,6 +66,9 @@ struct script {
     // When not -1, the buffer object is instead this inherited descriptor (a
     // memfd the caller filled), exported as a duplicate: no copy of a large frame.
     int buffer_fd = -1;
+    // Described and exported like fb, each found by its id and its handle
+    // (fb's handle is looked for first).
+    std::vector<other_framebuffer> other_fbs;
 };
 
 // Replaces the script and forgets every event and record of an earlier one.
@@ -61,6 +79,9 @@ std::optional<script> parse(const std::string& text, std::string* error);
 
 // Everything the code under test did to the fake, in order, one line each.
 const std::vector<std::string>& events();
+
+// An event of the test's own among them, to see where it falls in the order.
+void note(const std::string& event);
 
 // Records handed out and not yet freed, and descriptors still open.
 int live_records();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,8 +22,10 @@ struct state {
     bool loaded = false;
     script s;
     std::vector<std::string> events;
-    std::set<const void*> live;  // libdrm records handed out and not yet freed
-    int device_fd = -1;          // learnt from the first drmGetCap call
+    std::set<const void*> live;                       // libdrm records handed out and not yet freed
+    std::map<std::uint32_t, std::size_t> crtc_reads;  // by CRTC id
+    std::map<std::uint32_t, std::size_t> plane_reads;  // by plane id
+    int device_fd = -1;                                // learnt from the first drmGetCap call
     int dmabuf_fd = -1;
     mapping_record mapping;
     int log_fd = -1;

@@ -1,9 +1,11 @@
-// Allocations that fail in the PNG stage: libpng's write and info structures
-// and the two row buffers. Each ends with status 109 and the write line, and leaves
-// exactly the file state that point of the writer has produced.
+// Allocations that fail: the frame's copy, which the run does without, and
+// those of the PNG stage, libpng's write and info structures and the two row
+// buffers. Each of the latter ends with status 109 and the write line, and
+// leaves exactly the file state that point of the writer has produced.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "fault_run.hpp"
@@ -26,6 +28,22 @@ TEST_F(AllocationFailure, WithoutAFailureThePreloadedRunSucceeds) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_GT(std::filesystem::file_size(shot_), 33u);
+}
+
+TEST_F(AllocationFailure, WithoutMemoryForTheFrameItIsWrittenFromTheMappingUnchecked) {
+    const std::string whole = out_ / "whole.png";
+    ASSERT_EQ(scene_.run(whole).status, 0);
+
+    const tool_result r = scene_.run(shot_, failing("program:1"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(shot_), read_file(whole));
+    // One attempt, no checks: the mapping is read while the PNG is written.
+    const auto sync =
+        std::find(r.events.begin(), r.events.end(), "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)");
+    ASSERT_NE(sync, r.events.end());
+    EXPECT_EQ(*(sync + 1), "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)");
+    EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "drmModeGetFB2(45)"), 1);
 }
 
 TEST_F(AllocationFailure, WriteStructureLeavesAnEmptyFile) {
@@ -51,8 +69,8 @@ TEST_F(AllocationFailure, EitherRowBufferLeavesTheSignatureAndHeader) {
     const std::string whole = out_ / "whole.png";
     ASSERT_EQ(scene_.run(whole).status, 0);
 
-    // The row being written, then the one above it.
-    for (const char* allocation : {"program:1", "program:2"}) {
+    // The row being written, then the one above it (the frame's copy is first).
+    for (const char* allocation : {"program:2", "program:3"}) {
         const tool_result r = scene_.run(shot_, failing(allocation));
         EXPECT_EQ(r.status, 109) << allocation;
         EXPECT_EQ(r.err, "scanoutsnap: write " + shot_ + ": Cannot allocate memory\n");

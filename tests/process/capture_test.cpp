@@ -58,7 +58,8 @@ TEST_F(Capture, DefaultRunWritesScreenshotPngInTheWorkingDirectorySilently) {
                      "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)", "drmModeFreeResources",
                      "drmModeGetFB2(45)", "drmPrimeHandleToFD(handle=1, flags=DRM_CLOEXEC)",
                      "mmap(length=16, PROT_READ, MAP_SHARED, offset=0)",
-                     "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)", "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
+                     "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)", "drmModeGetCrtc(31)",
+                     "drmModeFreeCrtc(31)", "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
                      "munmap(length=16)", "close(dmabuf)", "drmModeFreeFB2(45)", "close(device)"}));
 }
 

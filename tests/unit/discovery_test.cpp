@@ -14,20 +14,22 @@ class Discovery : public ::testing::Test {
   protected:
     void SetUp() override { write_file(card_, ""); }
 
-    // The id find_active_fb returns, or 0 with its status in last_status.
+    // The id find_active_fb returns, with where it was found in last_found,
+    // or 0 with its status in last_status.
     std::uint32_t discover(const fake_kms::script& s) {
         fake_kms::load(s);
         stderr_capture err;
         outcome<unique_fd> device = open_drm_device(card_.c_str());
         EXPECT_FALSE(device.failed());
-        outcome<std::uint32_t> fb_id = find_active_fb(device.value(), card_.c_str());
+        outcome<scanout> found = find_active_fb(device.value(), card_.c_str());
         lines = err.text();
         EXPECT_EQ(fake_kms::live_records(), 0) << "every record is freed before discovery ends";
-        if (fb_id.failed()) {
-            last_status = fb_id.status();
+        if (found.failed()) {
+            last_status = found.status();
             return 0;
         }
-        return fb_id.value();
+        last_found = found.value();
+        return found.value().fb_id;
     }
 
     // The events after the capability calls.
@@ -40,6 +42,7 @@ class Discovery : public ::testing::Test {
     std::string card_ = dir_ / "card0";
     std::string lines;
     exit_status last_status = exit_status::success;
+    scanout last_found;
 };
 
 TEST_F(Discovery, FirstLitCrtcWinsAndPlanesAreNotAsked) {
@@ -47,6 +50,8 @@ TEST_F(Discovery, FirstLitCrtcWinsAndPlanesAreNotAsked) {
     s.crtcs = {{31, 0}, {32, 45}, {33, 46}};
     s.planes = {{40, 31, 47}};
     EXPECT_EQ(discover(s), 45u);
+    EXPECT_EQ(last_found.place, scanout_place::crtc);
+    EXPECT_EQ(last_found.place_id, 32u);
     EXPECT_EQ(scan_events(),
               (events{"drmModeGetResources", "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)",
                       "drmModeGetCrtc(32)", "drmModeFreeCrtc(32)", "drmModeFreeResources",
@@ -65,6 +70,8 @@ TEST_F(Discovery, PlaneFallbackWhenEveryCrtcIsIdle) {
     s.crtcs = {{31, 0}, {32, 0, false}};
     s.planes = {{40, 31, 0}, {41, 0, 50}, {42, 0, 0, false}, {43, 32, 51}, {44, 31, 52}};
     EXPECT_EQ(discover(s), 51u) << "a plane needs both a CRTC and a framebuffer";
+    EXPECT_EQ(last_found.place, scanout_place::plane);
+    EXPECT_EQ(last_found.place_id, 43u);
     const events tail(fake_kms::events().end() - 3, fake_kms::events().end());
     EXPECT_EQ(tail, (events{"drmModeFreePlaneResources", "drmModeFreeResources", "close(device)"}));
 }

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "capture/device.hpp"
-#include "capture/mapped_fb.hpp"
+#include "capture/frame_read.hpp"
 #include "command_line.hpp"
 #include "decoded_png.hpp"
 #include "fake_kms.hpp"
@@ -39,6 +39,7 @@ class Snapshot : public ::testing::Test {
                          const std::string& output) {
         const std::uint32_t word_size = format == 0x36314752 ? 2 : 4;
         fake_kms::script s;
+        s.crtcs = {{31, 45}};
         s.fb = fake_kms::framebuffer{45, 2, 1, 2 * word_size, 0, format, 0, 1};
         s.buffer = framebuffer_bytes(words, 2, word_size, 2 * word_size);
         fake_kms::load(s);
@@ -48,7 +49,8 @@ class Snapshot : public ::testing::Test {
         outcome<unique_fd> device = open_drm_device(card_.c_str());
         outcome<mapped_fb> capture = map_active_fb(std::move(device.value()), 45);
         EXPECT_FALSE(capture.failed());
-        const exit_status status = write_snapshot(std::move(capture.value()));
+        const exit_status status =
+            write_snapshot(read_frame(std::move(capture.value()), {45, scanout_place::crtc, 31}));
         lines = err.text();
         EXPECT_EQ(fake_kms::live_records(), 0);
         EXPECT_FALSE(fake_kms::device_open());
@@ -91,12 +93,18 @@ class SudoCaller : public Snapshot {
     }
 };
 
-TEST_F(SudoCaller, RootBecomesTheCallerBeforeWriting) {
+TEST_F(SudoCaller, RootBecomesTheCallerAfterTheCaptureBeforeWriting) {
     ::setenv("SUDO_UID", "65534", 1);
     ::setenv("SUDO_GID", " +65533junk", 1);
     EXPECT_EQ(snapshot(0x34325258, {0, 0}, shot_), exit_status::success);
     EXPECT_EQ(recorded_privileges::requests,
               (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{65534, 65533}}));
+    // Every attempt at the capture, its checks included, ran as root, and the
+    // caller holds nothing that root opened.
+    const std::vector<std::string>& all = fake_kms::events();
+    EXPECT_EQ(
+        std::vector<std::string>(all.end() - 3, all.end()),
+        (std::vector<std::string>{"drmModeFreeFB2(45)", "close(device)", "become 65534:65533"}));
 }
 
 TEST_F(SudoCaller, NoSwitchForRootUnsetOrMissingIds) {

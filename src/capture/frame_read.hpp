@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+#include "capture/discovery.hpp"
+#include "capture/frame_copy.hpp"
+#include "capture/mapped_fb.hpp"
+
+// Where the PNG's rows come from: row y starts at pixels + y × pitch.
+struct frame_view {
+    std::uint32_t width;
+    std::uint32_t height;
+    std::uint32_t pitch;
+    std::uint32_t pixel_format;
+    const std::uint8_t* pixels;
+};
+
+// The frame to write: its copy, read while the capture was held and
+// released since; or, when there was no memory for a copy, the capture
+// itself, which is written from its mapping and held until then.
+struct captured_frame {
+    frame_copy copy;
+    mapped_fb capture;
+
+    frame_view view() const;
+    // Gives back the capture, in its fixed order, and the copy.
+    void release();
+};
+
+// Reads the frame on screen out of the mapping in one pass into a copy, and
+// asks the kernel after every 64 rows and after the last whether the
+// framebuffer is still the one shown where it was found. When it has left,
+// what was read may mix two frames: the capture is given back and taken again
+// (discovery, export, mapping, read), at most five attempts in all, the last
+// one's frame kept whatever its checks said. A later attempt that fails prints
+// nothing and keeps the frame read before. The capture is released right
+// after the last read. errno is left as it was.
+captured_frame read_frame(mapped_fb capture, const scanout& found);
