@@ -79,9 +79,11 @@ if [ -z "$tool" ]; then
     tool=$build_dir/scanoutsnap
 fi
 e2e_build_helpers "$build_dir" "$log"
+e2e_build_step "$log" "build of the ioctl timer" \
+    cmake --build "$build_dir/e2e/helpers" --parallel "$(nproc)" --target scanoutsnap-e2e-ioctl-times
 scene=$E2E_SCENE
 pngcmp=$E2E_PNGCMP
-guest_bins=("$scene")
+guest_bins=("$scene" "$build_dir/e2e/helpers/scanoutsnap-e2e-ioctl-times.so")
 if [ -z "$harness_only" ]; then
     [ -x "$tool" ] || e2e_die "no scanoutsnap binary at $tool"
     guest_bins+=("$tool")
@@ -95,7 +97,7 @@ initrd=$work/initrd.gz
 if [ -z "$harness_only" ] && [ "$(basename "$tool")" != scanoutsnap ]; then
     mkdir -p "$work/tool"
     cp "$tool" "$work/tool/scanoutsnap"
-    guest_bins[1]=$work/tool/scanoutsnap
+    guest_bins[2]=$work/tool/scanoutsnap
 fi
 e2e_build_initramfs "$initrd" "$E2E_DIR/guest/init" "${guest_bins[@]}"
 e2e_log "initramfs $(du -h "$initrd" | cut -f1) with ${guest_bins[*]}"
@@ -446,6 +448,98 @@ case_replace() {
     load_helper replace
 }
 
+# The animation: 30 runs while the helper flips to the next frame every period
+# and redraws the buffer that has just left the screen at once. Each run ends
+# 0 with nothing printed and only screenshot.png (the first five, for a sudo
+# caller, owned by 1000:1000), overlaps at least one flip, and its PNG is one
+# whole frame that was on screen during the run; the helper kept at least 90%
+# of its flip rate. Under the verdict, from the ioctl timer's records: how
+# many attempts each run made, and the read window of the reads that checked
+# to the end (the time from the first check, after row 64, to the last, after
+# the last row, scaled to all rows).
+animation_run() { # animation_run N: one run's verdict; sets outcome to whole or torn
+    local d=$res/scene-animation before after out frame
+    c=animation/run-$1
+    outcome=
+    ran || return 0
+    expect_rc 0
+    expect_stdout_empty
+    expect_stderr_empty
+    if [ "$((10#$1))" -le 5 ]; then
+        expect_entries "1000:1000 screenshot.png"
+    else
+        expect_entries "0:0 screenshot.png"
+    fi
+    before=$(cat "$d/count-$1.before")
+    after=$(cat "$d/count-$1.after")
+    [ "$after" -gt "$before" ] || why "overlapped no flip (frame $before before and after)"
+    [ -f "$res/$c/files/screenshot.png" ] || return 0
+    if out=$("$pngcmp" frame "$res/$c/files/screenshot.png" 2>&1); then
+        frame=${out#frame }
+        [ "$frame" -ge "$before" ] && [ "$frame" -le "$((after + 1))" ] ||
+            why "frame $frame was not on screen during the run ($before to $after)"
+        outcome=whole
+    else
+        why "$out"
+        outcome=torn
+    fi
+}
+# animation_ioctls HEIGHT FILE...: attempts per run, and the read windows in
+# ms (kept sorted in $work/windows.txt).
+animation_ioctls() {
+    local height=$1
+    shift
+    awk -v h="$height" -v out="$work/windows.unsorted" '
+        FNR == 1 { if (NR > 1) tries[att]++; att = 0 }
+        $1 == "GETFB2" { att++; reading = 0 }
+        $1 == "SYNC_START" { reading = 1; n = 0 }
+        reading && ($1 == "GETCRTC" || $1 == "GETPLANE") { t[++n] = $2 }
+        $1 == "SYNC_END" && reading {
+            reading = 0
+            if (n == int((h + 63) / 64) && n > 1) print (t[n] - t[1]) * h / (h - 64) / 1e6 > out
+        }
+        END {
+            if (NR > 0) tries[att]++
+            line = "attempts per run:"
+            for (a = 1; a <= 5; a++) if (tries[a]) line = line " " a ": " tries[a] " runs;"
+            print line
+        }' "$@"
+    touch "$work/windows.unsorted"
+    sort -n "$work/windows.unsorted" >"$work/windows.txt"
+    rm -f "$work/windows.unsorted"
+    awk '{ w[NR] = $1 } END {
+        if (NR == 0) { print "no read checked to its end"; exit }
+        printf "read window of %d whole reads: median %.2f ms, 95th percentile %.2f ms, longest %.2f ms\n",
+            NR, w[int((NR + 1) / 2)], w[int(NR * 0.95 + 0.999)], w[NR] }' "$work/windows.txt"
+}
+case_animation() {
+    local d=$res/scene-animation n outcome whole=0 torn=0 first i period t0 t1 flips nominal size
+    for n in $(seq -w 1 30); do
+        first=${#reasons[@]}
+        animation_run "$n"
+        case $outcome in whole) whole=$((whole + 1)) ;; torn) torn=$((torn + 1)) ;; esac
+        for ((i = first; i < ${#reasons[@]}; i++)); do
+            reasons[i]="run-$n: ${reasons[i]}"
+        done
+    done
+    note "30 runs: $whole whole frames, $torn torn"
+    period=$(cat "$d/period_us" 2>/dev/null || echo 0)
+    read -r t0 t1 <"$d/runs.time" || true
+    flips=$(($(cat "$d/count-30.after" 2>/dev/null || echo 0) - $(cat "$d/count-01.before" 2>/dev/null || echo 0)))
+    nominal=$(awk -v a="${t0:-0}" -v b="${t1:-0}" -v p="$period" 'BEGIN { print (p > 0) ? int((b - a) * 1e6 / p) : 0 }')
+    note "helper: $flips flips in $(awk -v a="${t0:-0}" -v b="${t1:-0}" 'BEGIN { printf "%.1f", b - a }') s" \
+        "at a nominal period of $((period / 1000)).$(((period % 1000) / 100)) ms: $nominal nominal," \
+        "by $(cat "$d/method" 2>/dev/null)"
+    [ "$nominal" -gt 0 ] && [ $((flips * 10)) -ge $((nominal * 9)) ] ||
+        why "the helper made $flips flips, fewer than 90% of the nominal $nominal"
+    [ "$(cat "$d/exit" 2>/dev/null)" = 0 ] ||
+        why "the helper ended with status $(cat "$d/exit" 2>/dev/null): $(tail -n 2 "$d/log" 2>/dev/null | tr '\n' '|')"
+    size=$("$pngcmp" info "$res/animation/run-30/files/screenshot.png" 2>/dev/null | cut -d' ' -f1)
+    if compgen -G "$res/animation/run-*/ioctls" >/dev/null; then
+        while read -r n; do note "$n"; done < <(animation_ioctls "${size#*x}" "$res"/animation/run-*/ioctls)
+    fi
+}
+
 checks_virtio() {
     local p=$arch/virtio
     check "$p/harness: console read twice, unchanged" harness_console
@@ -480,6 +574,8 @@ checks_virtio() {
         flips case_flips
     scene_check "$p/replace: 30 runs while the helper replaces the framebuffer -> A, B or 104" \
         replace case_replace
+    scene_check "$p/animation: 30 runs while the helper flips and redraws frames -> each PNG one frame" \
+        animation case_animation
 }
 checks_cirrus() {
     local p=$arch/cirrus

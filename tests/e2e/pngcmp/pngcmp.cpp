@@ -37,10 +37,16 @@
 //   pngcmp alpha PNG
 //       Prints "colour type C, no alpha" or "colour type C, alpha MIN..MAX,
 //       N of M pixels not opaque".
+//   pngcmp frame PNG
+//       The PNG (8-bit RGB, as scanoutsnap writes it) is one whole frame of
+//       the scene helper's animation (scene/animation.hpp): prints "frame K",
+//       K as its top-left pixel says, when every pixel is frame K's, else how
+//       many are not and in which rows.
 // Exit status: 0 = check holds, 1 = check fails, 2 = unreadable input.
 
 #include <png.h>
 
+#include "../scene/animation.hpp"
 #include "xwd.h"
 
 #include <algorithm>
@@ -561,12 +567,45 @@ int cmd_alpha(const char* path) {
     return 0;
 }
 
+int cmd_frame(const char* path) {
+    image img;
+    if (!load_png(path, img)) {
+        return 2;
+    }
+    if (!check_format(path, img)) {
+        return 1;
+    }
+    const uint32_t k = animation_frame_of(img.rgb[0], img.rgb[1]);
+    long bad = 0;
+    uint32_t first_row = 0;
+    uint32_t last_row = 0;
+    for (uint32_t y = 0; y < img.height; ++y) {
+        for (uint32_t x = 0; x < img.width; ++x) {
+            const uint32_t word = animation_word(k, y);
+            const uint8_t want[3] = {static_cast<uint8_t>(word >> 16),
+                                     static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+            if (std::memcmp(&img.rgb[3 * (static_cast<size_t>(y) * img.width + x)], want, 3) != 0) {
+                first_row = bad == 0 ? y : first_row;
+                last_row = y;
+                ++bad;
+            }
+        }
+    }
+    if (bad != 0) {
+        std::printf("%s: %ld of %u pixels are not frame %u's (rows %u to %u)\n", path, bad,
+                    img.width * img.height, k, first_row, last_row);
+        return 1;
+    }
+    std::printf("frame %u\n", k);
+    return 0;
+}
+
 int usage() {
     std::fputs(
         "usage: pngcmp compare PNG DUMP | differ PNG DUMP | at PNG X Y R G B ... | "
         "info PNG | format PNG\n"
         "       pngcmp same A B [X Y W H] | box PNG PNG... | xwd PNG XWD | xwd-same XWD XWD\n"
-        "       pngcmp colours PNG | alpha PNG\n",
+        "       pngcmp colours PNG | alpha PNG | frame PNG\n",
         stderr);
     return 2;
 }
@@ -611,6 +650,9 @@ int main(int argc, char** argv) {
     }
     if (cmd == "alpha" && argc == 3) {
         return cmd_alpha(argv[2]);
+    }
+    if (cmd == "frame" && argc == 3) {
+        return cmd_frame(argv[2]);
     }
     return usage();
 }

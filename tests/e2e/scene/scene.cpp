@@ -9,7 +9,7 @@
 //       mmap (not through PRIME, unlike the tool; PRIME only as a fallback) and
 //       writes its visible pixels to OUT as a dump (format below).
 //
-//   scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR
+//   scene hold [-d DEV] [-p PERIOD_US] LAYOUT READYFILE EXPECTDIR
 //       Becomes DRM master, creates dumb buffers with known content, adds them
 //       as framebuffers and puts them on screen as LAYOUT says. Writes what it
 //       put on screen to EXPECTDIR/expect.dump (the picture the tool must
@@ -19,7 +19,8 @@
 //       configuration (and exits with status 3). After "ok" it keeps the
 //       device open, holding master, until SIGTERM or SIGINT.
 //       Layouts: xrgb-pitch, two-outputs, second-only, cursor-argb,
-//       rgb565-table, rgb888, and the load scenes flips and replace.
+//       rgb565-table, rgb888, the load scenes flips and replace, and the
+//       animation.
 //
 //       Load scenes keep changing the screen after "ok", at irregular intervals
 //       of a few milliseconds, until SIGTERM; both show only the two pictures
@@ -34,6 +35,15 @@
 //       is put on screen: "page-flip" (the page flip ioctl, waiting for its
 //       event) or "setcrtc" when the driver refuses page flips. A change that
 //       fails ends the helper with status 4 and a line on standard error.
+//
+//       animation: as a compositor shows a video, with two buffers: frame k
+//       (animation.hpp: every row says which frame it is) is drawn into
+//       buffer k % 2; every PERIOD_US microseconds (default 16667) frame k+1
+//       goes on screen by page flip, waiting for its event, and at once the
+//       buffer that has just left the screen is redrawn with frame k+2. A flip
+//       that comes late moves the schedule on, it never catches up.
+//       EXPECTDIR/count holds the number of the frame on screen, and
+//       EXPECTDIR/method as above.
 //
 //   scene runas UID GID PROGRAM [ARG...]
 //       Drops all groups and becomes UID/GID for good, then executes PROGRAM.
@@ -50,6 +60,7 @@
 #include <grp.h>
 #include <linux/dma-buf.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -60,8 +71,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 #include <string>
 #include <vector>
+
+#include "animation.hpp"
 
 namespace {
 
@@ -594,6 +608,7 @@ bool layout_rgb888(int fd, drmModeRes* res, const std::string& dir, failure& fai
 // screen and how the next one gets there.
 struct load_scene {
     bool replace = false;  // replace: a fresh buffer per change; else flips
+    long period_us = 0;    // the animation's, when it is one
     int fd = -1;
     output out;
     std::string dir;
@@ -794,8 +809,102 @@ int run_load(load_scene& s, const sigset_t& set) {
     return 0;
 }
 
-int cmd_hold(const std::string& dev, const std::string& layout, const std::string& ready,
-             const std::string& dir) {
+// ---------------------------------------------------------------- animation
+
+// Frame k into d (a little-endian XRGB8888 buffer, as wchar_t 32 bits wide).
+void draw_frame(dumb& d, uint32_t k) {
+    static_assert(sizeof(wchar_t) == sizeof(uint32_t));
+    for (uint32_t y = 0; y < d.height; ++y) {
+        auto* row = reinterpret_cast<wchar_t*>(d.map + static_cast<uint64_t>(y) * d.pitch);
+        std::wmemset(row, static_cast<wchar_t>(animation_word(k, y)), d.width);
+    }
+}
+
+// Frame 0 on screen in buffer 0, frame 1 drawn into buffer 1.
+bool layout_animation(int fd, drmModeRes* res, const std::string& dir, load_scene& s,
+                      failure& fail) {
+    if (!first_output(fd, res, s.out, fail)) {
+        return false;
+    }
+    s.fd = fd;
+    s.dir = dir;
+    for (uint32_t k = 0; k < 2; ++k) {
+        dumb& d = s.frames[k];
+        if (!make_dumb(fd, d, s.out.mode.hdisplay, s.out.mode.hdisplay, s.out.mode.vdisplay,
+                       DRM_FORMAT_XRGB8888, fail) ||
+            !add_fb(fd, d, fail)) {
+            return false;
+        }
+        draw_frame(d, k);
+    }
+    return disable_all_crtcs(fd, res, fail) && set_crtc(fd, s.out, s.frames[0], fail) &&
+           write_count(s);
+}
+
+timespec plus_us(timespec t, long us) {
+    t.tv_nsec += us * 1000L;
+    t.tv_sec += t.tv_nsec / 1000000000L;
+    t.tv_nsec %= 1000000000L;
+    return t;
+}
+
+// Microseconds from a to b.
+long us_between(const timespec& a, const timespec& b) {
+    return (b.tv_sec - a.tv_sec) * 1000000L + (b.tv_nsec - a.tv_nsec) / 1000L;
+}
+
+// Flips to the next frame every period until SIGTERM or SIGINT (blocked, in
+// set) arrives, redrawing the buffer that has just left the screen at once.
+// Like a compositor, it runs ahead of other programs (real-time priority,
+// where it may have it): the tool under test must not slow the animation.
+int run_animation(load_scene& s, const sigset_t& set) {
+    const sched_param priority{10};
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) != 0) {
+        std::fprintf(stderr, "scene: no real-time priority: %s\n", std::strerror(errno));
+    }
+    timespec next;
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (;;) {
+        next = plus_us(next, s.period_us);
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long wait_us = us_between(now, next);
+        if (wait_us <= 0) {
+            next = now;  // late: this flip goes now, the next a period later
+        }
+        const timespec pause{wait_us > 0 ? wait_us / 1000000L : 0,
+                             wait_us > 0 ? wait_us % 1000000L * 1000L : 0};
+        if (sigtimedwait(&set, nullptr, &pause) >= 0) {
+            break;
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            die("sigtimedwait");
+        }
+        const uint64_t shown = s.changes;
+        failure fail{"", 0};
+        if (!show(s, s.frames[(shown + 1) % 2], fail)) {
+            std::fprintf(stderr, "scene: flip to frame %llu failed: %s: %s\n",
+                         static_cast<unsigned long long>(shown + 1), fail.step.c_str(),
+                         std::strerror(fail.err));
+            return 4;
+        }
+        ++s.changes;
+        if (s.changes == 1 &&
+            !write_text(s.dir + "/method", s.page_flip ? "page-flip\n" : "setcrtc\n")) {
+            die("write " + s.dir + "/method");
+        }
+        if (!write_count(s)) {
+            die("write " + s.dir + "/count");
+        }
+        draw_frame(s.frames[shown % 2], static_cast<uint32_t>(shown + 2));
+    }
+    std::fprintf(stderr, "scene: animation reached frame %llu, a flip every %ld us\n",
+                 static_cast<unsigned long long>(s.changes), s.period_us);
+    return 0;
+}
+
+int cmd_hold(const std::string& dev, long period_us, const std::string& layout,
+             const std::string& ready, const std::string& dir) {
     // Block the signals that end the hold before anything else, so that one
     // sent early is not lost.
     sigset_t set;
@@ -839,6 +948,10 @@ int cmd_hold(const std::string& dev, const std::string& layout, const std::strin
             load.replace = layout == "replace";
             loading = true;
             ok = layout_load(fd, res, dir, load, fail);
+        } else if (layout == "animation") {
+            load.period_us = period_us;
+            loading = true;
+            ok = layout_animation(fd, res, dir, load, fail);
         } else {
             std::fprintf(stderr, "scene: unknown layout %s\n", layout.c_str());
             return 2;
@@ -862,7 +975,7 @@ int cmd_hold(const std::string& dev, const std::string& layout, const std::strin
     }
     int status = 0;
     if (loading) {
-        status = run_load(load, set);
+        status = load.period_us != 0 ? run_animation(load, set) : run_load(load, set);
     } else {
         int sig = 0;
         sigwait(&set, &sig);
@@ -980,7 +1093,7 @@ int cmd_runas(char** argv) {
 int usage() {
     std::fputs(
         "usage: scene dump [-d DEV] OUT\n"
-        "       scene hold [-d DEV] LAYOUT READYFILE EXPECTDIR\n"
+        "       scene hold [-d DEV] [-p PERIOD_US] LAYOUT READYFILE EXPECTDIR\n"
         "       scene runas UID GID PROGRAM [ARG...]\n",
         stderr);
     return 2;
@@ -1002,11 +1115,16 @@ int main(int argc, char** argv) {
         dev = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
+    long period_us = 16667;
+    if (cmd == "hold" && args.size() >= 2 && args[0] == "-p") {
+        period_us = std::strtol(args[1].c_str(), nullptr, 10);
+        args.erase(args.begin(), args.begin() + 2);
+    }
     if (cmd == "dump" && args.size() == 1) {
         return cmd_dump(dev, args[0]);
     }
     if (cmd == "hold" && args.size() == 3) {
-        return cmd_hold(dev, args[0], args[1], args[2]);
+        return cmd_hold(dev, period_us, args[0], args[1], args[2]);
     }
     return usage();
 }
