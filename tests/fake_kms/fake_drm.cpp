@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "fake_kms_state.hpp"
@@ -45,11 +46,17 @@ T* fail_with(int error) {
     return nullptr;
 }
 
-// The framebuffer id a CRTC or plane reports at this read, counted per object.
-std::uint32_t id_at_read(std::map<std::uint32_t, std::size_t>& reads, std::uint32_t object,
-                         std::uint32_t first, const std::vector<std::uint32_t>& later) {
+// The framebuffer id a CRTC or plane reports at this read, counted per
+// object; nullopt when the script makes this read fail.
+std::optional<std::uint32_t> id_at_read(std::map<std::uint32_t, std::size_t>& reads,
+                                        std::uint32_t object, std::uint32_t first,
+                                        const std::vector<std::uint32_t>& later) {
     const std::size_t n = reads[object]++;
-    return n == 0 || later.empty() ? first : later[std::min(n - 1, later.size() - 1)];
+    if (n == 0 || later.empty()) {
+        return first;
+    }
+    const std::uint32_t id = later[std::min(n - 1, later.size() - 1)];
+    return id == fake_kms::unreadable ? std::nullopt : std::optional<std::uint32_t>(id);
 }
 
 const fake_kms::framebuffer* find_framebuffer(const state& st, std::uint32_t fb_id) {
@@ -164,14 +171,14 @@ drmModeCrtcPtr drmModeGetCrtc(int, uint32_t crtc_id) {
     st.log("drmModeGetCrtc(" + std::to_string(crtc_id) + ")");
     for (const fake_kms::crtc& c : st.s.crtcs) {
         if (c.id == crtc_id && c.readable) {
-            const std::uint32_t buffer_id =
+            const std::optional<std::uint32_t> buffer_id =
                 id_at_read(st.crtc_reads, c.id, c.buffer_id, c.later_buffer_ids);
-            if (buffer_id == fake_kms::unreadable) {
+            if (!buffer_id) {
                 break;
             }
             auto* crtc = hand_out<drmModeCrtc>(st);
             crtc->crtc_id = c.id;
-            crtc->buffer_id = buffer_id;
+            crtc->buffer_id = *buffer_id;
             return crtc;
         }
     }
@@ -213,14 +220,15 @@ drmModePlanePtr drmModeGetPlane(int, uint32_t plane_id) {
     st.log("drmModeGetPlane(" + std::to_string(plane_id) + ")");
     for (const fake_kms::plane& p : st.s.planes) {
         if (p.id == plane_id && p.readable) {
-            const std::uint32_t fb_id = id_at_read(st.plane_reads, p.id, p.fb_id, p.later_fb_ids);
-            if (fb_id == fake_kms::unreadable) {
+            const std::optional<std::uint32_t> fb_id =
+                id_at_read(st.plane_reads, p.id, p.fb_id, p.later_fb_ids);
+            if (!fb_id) {
                 break;
             }
             auto* plane = hand_out<drmModePlane>(st);
             plane->plane_id = p.id;
             plane->crtc_id = p.crtc_id;
-            plane->fb_id = fb_id;
+            plane->fb_id = *fb_id;
             return plane;
         }
     }

@@ -13,7 +13,7 @@
 
 namespace fake_kms {
 
-// In a CRTC's or plane's later framebuffer ids: that read fails.
+// Among a CRTC's or plane's later framebuffer ids: that read fails.
 inline constexpr std::uint32_t unreadable = 0xFFFFFFFF;
 
 struct crtc {

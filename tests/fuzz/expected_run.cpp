@@ -1,9 +1,11 @@
 #include "expected_run.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -22,6 +24,106 @@ std::string error_text(int error) {
 
 std::string fb_freed(std::uint32_t id) {
     return "drmModeFreeFB2(" + std::to_string(id) + ")";
+}
+
+// The length the tool maps for a framebuffer.
+std::uint64_t mapped_length(const fake_kms::framebuffer& fb) {
+    const std::uint64_t image = std::uint64_t{fb.height} * fb.pitch;
+    return image == 0 ? 0 : fb.offset + image;
+}
+
+// What a CRTC or plane of the script shows at one of its reads, read counts
+// kept per object as the fake keeps them; nullopt when the read fails.
+class screen_reads {
+  public:
+    explicit screen_reads(const fake_kms::script& k) : k_(k) {}
+
+    std::optional<std::uint32_t> crtc(std::size_t i) {
+        const fake_kms::crtc& c = k_.crtcs[i];
+        return c.readable ? at_read(crtc_reads_[i]++, c.buffer_id, c.later_buffer_ids)
+                          : std::nullopt;
+    }
+    std::optional<std::uint32_t> plane(std::size_t i) {
+        const fake_kms::plane& p = k_.planes[i];
+        return p.readable ? at_read(plane_reads_[i]++, p.fb_id, p.later_fb_ids) : std::nullopt;
+    }
+    std::optional<std::uint32_t> at(const screen_place& place) {
+        return place.where == screen_place::kind::crtc ? crtc(place.index) : plane(place.index);
+    }
+
+    // Discovery by the tool's rule: the first CRTC with a framebuffer, else
+    // the first plane on a CRTC with one (resources readable: the first
+    // attempt got past them).
+    std::pair<screen_place, std::uint32_t> discover() {
+        for (std::size_t i = 0; i < k_.crtcs.size(); ++i) {
+            if (const auto id = crtc(i); id && *id != 0) {
+                return {{screen_place::kind::crtc, i}, *id};
+            }
+        }
+        for (std::size_t i = 0; k_.plane_resources_errno == 0 && i < k_.planes.size(); ++i) {
+            if (const auto id = plane(i); id && *id != 0 && k_.planes[i].crtc_id != 0) {
+                return {{screen_place::kind::plane, i}, *id};
+            }
+        }
+        return {};
+    }
+
+  private:
+    static std::optional<std::uint32_t> at_read(std::size_t n, std::uint32_t first,
+                                                const std::vector<std::uint32_t>& later) {
+        if (n == 0 || later.empty()) {
+            return first;
+        }
+        const std::uint32_t id = later[std::min(n - 1, later.size() - 1)];
+        return id == fake_kms::unreadable ? std::nullopt : std::optional<std::uint32_t>(id);
+    }
+
+    const fake_kms::script& k_;
+    std::map<std::size_t, std::size_t> crtc_reads_;
+    std::map<std::size_t, std::size_t> plane_reads_;
+};
+
+// After the first attempt mapped its framebuffer: the reads with their checks
+// (after every 64 rows and after the last, none after one that failed), the
+// later attempts while the framebuffer has left the screen, at most five in
+// all, and how the last one ends.
+void expect_attempts(const fuzz_case& c, expected_run& e) {
+    screen_reads reads(c.kernel);
+    screen_place place = where_found(c.kernel);
+    reads.at(place);  // discovery's read
+    const fake_kms::framebuffer* current = &*c.kernel.fb;
+    for (e.attempts = 1;; ++e.attempts) {
+        bool stayed = true;
+        for (std::uint32_t row = 0; row < current->height && stayed; row += 64) {
+            const auto id = reads.at(place);
+            stayed = id && *id == current->id;
+        }
+        e.written_fb = current->id;
+        e.last_events = {"ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
+                         "munmap(length=" + std::to_string(mapped_length(*current)) + ")",
+                         "close(dmabuf)", fb_freed(current->id), "close(device)"};
+        if (stayed || e.attempts == 5) {
+            return;
+        }
+        // Another attempt; one that fails keeps the frame read, silently.
+        const auto [found, id] = reads.discover();
+        if (found.where == screen_place::kind::none) {
+            e.last_events = {"drmModeFreeResources", "close(device)"};
+            return;
+        }
+        const case_framebuffer next = framebuffer_by_id(c, id);
+        if (next.fb == nullptr) {
+            e.last_events = {"drmModeGetFB2(" + std::to_string(id) + ")", "close(device)"};
+            return;
+        }
+        if (next.fb->modifier != 0 || captured_bytes_per_pixel(next.fb->pixel_format) == 0 ||
+            next.fb->export_errno != 0) {
+            e.last_events = {fb_freed(id), "close(device)"};
+            return;
+        }
+        place = found;
+        current = next.fb;
+    }
 }
 
 // Fills in the result of the capture phases; false when the run ends there.
@@ -95,21 +197,21 @@ bool expect_capture(const fuzz_case& c, const run_paths& paths, expected_run& e)
         return stop(108, {"mmap: " + error_text(EINVAL)},
                     {"close(dmabuf)", fb_freed(fb.id), "close(device)"});
     }
-    // From here on the whole capture is given back before any line.
-    e.last_events = {"ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
-                     "munmap(length=" + std::to_string(mapped) + ")", "close(dmabuf)",
-                     fb_freed(fb.id), "close(device)"};
+    expect_attempts(c, e);
     return true;
 }
 
 void expect_output(const fuzz_case& c, const run_paths& paths, bool running_as_root,
                    expected_run& e) {
-    const fake_kms::framebuffer& fb = *c.kernel.fb;
+    const fake_kms::framebuffer& fb = *framebuffer_by_id(c, e.written_fb).fb;
     const bool sudo = c.sudo_uid && c.sudo_gid;
     const id_pair caller = sudo ? id_pair{sudo_id(*c.sudo_uid), sudo_id(*c.sudo_gid)} : id_pair{};
 
     if (sudo && running_as_root && caller.first != 0 && caller.first != 0xFFFFFFFF) {
+        // After the capture is released.
         e.switch_requests.push_back(caller);
+        e.last_events.push_back("become " + std::to_string(caller.first) + ":" +
+                                std::to_string(caller.second));
         if (c.drop_errno != 0) {
             e.status = 109;
             e.lines.push_back({"scanoutsnap: drop privileges to " + std::to_string(caller.first) +
@@ -187,9 +289,22 @@ expected_run expect_run(const fuzz_case& c, const run_paths& paths, bool running
     return e;
 }
 
-std::vector<std::uint8_t> expected_rgb(const fuzz_case& c) {
-    const fake_kms::framebuffer& fb = *c.kernel.fb;
-    const std::vector<std::uint8_t>& buffer = c.kernel.buffer;
+case_framebuffer framebuffer_by_id(const fuzz_case& c, std::uint32_t id) {
+    if (c.kernel.fb && c.kernel.fb->id == id) {
+        return {&*c.kernel.fb, &c.kernel.buffer};
+    }
+    for (const fake_kms::other_framebuffer& other : c.kernel.other_fbs) {
+        if (other.fb.id == id) {
+            return {&other.fb, &other.buffer};
+        }
+    }
+    return {nullptr, nullptr};
+}
+
+std::vector<std::uint8_t> expected_rgb(const fuzz_case& c, std::uint32_t fb_id) {
+    const case_framebuffer written = framebuffer_by_id(c, fb_id);
+    const fake_kms::framebuffer& fb = *written.fb;
+    const std::vector<std::uint8_t>& buffer = *written.buffer;
     std::vector<std::uint8_t> rgb;
     rgb.reserve(std::size_t{fb.width} * fb.height * 3);
     // A 5- or 6-bit channel scaled to 0..255 and truncated, in floating point.

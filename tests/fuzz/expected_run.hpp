@@ -33,12 +33,22 @@ struct expected_run {
     std::vector<std::string> last_events;  // the fake's log must end with these
     std::vector<id_pair> switch_requests;  // asked of the identity switch
     std::vector<id_pair> chown_requests;   // asked of the hand-over, for the output path
+    std::uint32_t written_fb = 0;          // the framebuffer whose frame is written
+    int attempts = 0;                      // at the capture, the first included
 };
 
 expected_run expect_run(const fuzz_case& c, const run_paths& paths, bool running_as_root);
 
-// The image a successful run writes: height rows of width RGB pixels.
-std::vector<std::uint8_t> expected_rgb(const fuzz_case& c);
+// A framebuffer of the case by id (the first or the second), or null.
+struct case_framebuffer {
+    const fake_kms::framebuffer* fb;
+    const std::vector<std::uint8_t>* buffer;
+};
+case_framebuffer framebuffer_by_id(const fuzz_case& c, std::uint32_t id);
+
+// The image a successful run writes from that framebuffer: height rows of
+// width RGB pixels.
+std::vector<std::uint8_t> expected_rgb(const fuzz_case& c, std::uint32_t fb_id);
 
 // SUDO_UID or SUDO_GID as the tool must read it: strtoul's base-10 rules
 // into 64 bits, then the low 32 bits.

@@ -87,6 +87,57 @@ fake_kms::framebuffer framebuffer_of(const raw_input& in, std::uint32_t id_on_sc
     return fb;
 }
 
+// The second framebuffer: small, of its own id, format and pixels.
+fake_kms::other_framebuffer other_framebuffer(const raw_input& in, std::uint32_t id,
+                                              std::uint32_t handle) {
+    const std::uint32_t formats[] = {xr24, ar24, rg16, 0x34324258};
+    fake_kms::other_framebuffer other;
+    other.fb.id = id;
+    other.fb.width = in.other_width % 64u + 1;
+    other.fb.height = in.other_height % 200u + 1;
+    other.fb.pixel_format = formats[in.other_format_choice % 4];
+    other.fb.pitch = other.fb.width *
+                     std::max<std::uint32_t>(captured_bytes_per_pixel(other.fb.pixel_format), 4);
+    other.fb.handle = handle;
+    other.fb.export_errno = in.other_export_errno;
+    other.buffer = buffer_bytes(in.content, std::uint64_t{other.fb.pitch} * other.fb.height);
+    for (std::uint8_t& byte : other.buffer) {
+        byte ^= 0xA5;
+    }
+    return other;
+}
+
+// The framebuffer ids the place where it was found reports at its later reads.
+std::vector<std::uint32_t> later_ids(const raw_input& in, std::uint32_t found,
+                                     std::uint32_t other) {
+    std::vector<std::uint32_t> ids;
+    for (const std::uint8_t choice : in.later_reads) {
+        switch (static_cast<later_choice>(choice % 4)) {
+            case later_choice::same:
+                ids.push_back(found);
+                break;
+            case later_choice::other:
+                ids.push_back(other);
+                break;
+            case later_choice::nothing:
+                ids.push_back(0);
+                break;
+            case later_choice::unreadable:
+                ids.push_back(fake_kms::unreadable);
+                break;
+        }
+    }
+    return ids;
+}
+
+void set_later_ids(fake_kms::script& k, const screen_place& found, std::vector<std::uint32_t> ids) {
+    if (found.where == screen_place::kind::crtc) {
+        k.crtcs[found.index].later_buffer_ids = std::move(ids);
+    } else if (found.where == screen_place::kind::plane) {
+        k.planes[found.index].later_fb_ids = std::move(ids);
+    }
+}
+
 }  // namespace
 
 std::uint32_t captured_bytes_per_pixel(std::uint32_t fourcc) {
@@ -94,23 +145,41 @@ std::uint32_t captured_bytes_per_pixel(std::uint32_t fourcc) {
 }
 
 std::uint32_t framebuffer_on_screen(const fake_kms::script& kernel) {
-    if (kernel.resources_errno != 0) {
-        return 0;
+    const screen_place found = where_found(kernel);
+    switch (found.where) {
+        case screen_place::kind::crtc:
+            return kernel.crtcs[found.index].buffer_id;
+        case screen_place::kind::plane:
+            return kernel.planes[found.index].fb_id;
+        case screen_place::kind::none:
+            break;
     }
-    for (const fake_kms::crtc& crtc : kernel.crtcs) {
-        if (crtc.readable && crtc.buffer_id != 0) {
-            return crtc.buffer_id;
+    return 0;
+}
+
+std::uint32_t other_framebuffer_id(std::uint32_t found) {
+    return found % 0x7FFFFFFF + 1;
+}
+
+screen_place where_found(const fake_kms::script& kernel) {
+    if (kernel.resources_errno != 0) {
+        return {};
+    }
+    for (std::size_t i = 0; i < kernel.crtcs.size(); ++i) {
+        if (kernel.crtcs[i].readable && kernel.crtcs[i].buffer_id != 0) {
+            return {screen_place::kind::crtc, i};
         }
     }
     if (kernel.plane_resources_errno != 0) {
-        return 0;
+        return {};
     }
-    for (const fake_kms::plane& plane : kernel.planes) {
+    for (std::size_t i = 0; i < kernel.planes.size(); ++i) {
+        const fake_kms::plane& plane = kernel.planes[i];
         if (plane.readable && plane.crtc_id != 0 && plane.fb_id != 0) {
-            return plane.fb_id;
+            return {screen_place::kind::plane, i};
         }
     }
-    return 0;
+    return {};
 }
 
 fuzz_case interpret(const raw_input& in) {
@@ -148,5 +217,10 @@ fuzz_case interpret(const raw_input& in) {
     const std::uint64_t image = std::uint64_t{fb.height} * fb.pitch;
     const std::uint64_t mapped = image == 0 ? 0 : fb.offset + image;
     k.buffer = buffer_bytes(in.content, buffer_size(in, mapped));
+
+    const std::uint32_t found_id = framebuffer_on_screen(k);
+    const std::uint32_t other_id = other_framebuffer_id(found_id);
+    k.other_fbs = {other_framebuffer(in, other_id, fb.handle + 1)};
+    set_later_ids(k, where_found(k), later_ids(in, found_id, other_id));
     return c;
 }

@@ -37,8 +37,21 @@ inline constexpr std::uint64_t max_buffer_size = 4u << 20;
 // captures: pitch ≥ width × bytes per pixel, all in 32 bits.
 fuzz_case interpret(const raw_input& in);
 
+// Where the tool must find a framebuffer on screen for these answers, at
+// their first read.
+struct screen_place {
+    enum class kind { none, crtc, plane };
+    kind where = kind::none;
+    std::size_t index = 0;  // in the script's CRTCs or planes
+};
+screen_place where_found(const fake_kms::script& kernel);
+
 // The id the tool must find on screen for these answers, or 0 when there is none.
 std::uint32_t framebuffer_on_screen(const fake_kms::script& kernel);
+
+// The id of the second framebuffer, which the place where the first was
+// found may show at later reads: never that id, 0 or the fake's unreadable.
+std::uint32_t other_framebuffer_id(std::uint32_t found);
 
 // Bytes per pixel of a format the tool captures, 0 for any other.
 std::uint32_t captured_bytes_per_pixel(std::uint32_t fourcc);

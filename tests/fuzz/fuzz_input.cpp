@@ -117,6 +117,11 @@ void walk(Io& io, Input& in) {
     io.number(in.chown_errno);
     io.text(in.sudo_uid, max_sudo_text);
     io.text(in.sudo_gid, max_sudo_text);
+    io.list(in.later_reads, max_later_reads, [](Io& io, auto& choice) { io.number(choice); });
+    io.number(in.other_width);
+    io.number(in.other_height);
+    io.number(in.other_format_choice);
+    io.number(in.other_export_errno);
     io.rest(in.content);
 }
 

@@ -30,7 +30,16 @@ inline constexpr std::uint8_t own_fb_id = 1 << 5;  // else the description has t
 inline constexpr std::uint8_t tail_at_page_end = 1 << 6;
 }  // namespace input_flag
 
+// What the place where the framebuffer was found shows at a later read.
+enum class later_choice : std::uint8_t {
+    same,        // the framebuffer first found there
+    other,       // the second framebuffer
+    nothing,     // no framebuffer (0)
+    unreadable,  // the read fails
+};
+
 inline constexpr std::size_t max_crtcs = 8;
+inline constexpr std::size_t max_later_reads = 16;
 inline constexpr std::size_t max_planes = 8;
 inline constexpr std::size_t max_sudo_text = 24;
 
@@ -60,6 +69,13 @@ struct raw_input {
     std::uint8_t chown_errno = 0;  // the hand-over stand-in fails with it
     std::string sudo_uid;
     std::string sudo_gid;
+    // The screen changing under the read: the found place's later reads
+    // (each modulo 4, a later_choice), and the second framebuffer.
+    std::vector<std::uint8_t> later_reads;
+    std::uint16_t other_width = 0;         // modulo 64, plus 1
+    std::uint16_t other_height = 0;        // modulo 200, plus 1
+    std::uint8_t other_format_choice = 0;  // as format_choice, the last choice XB24
+    std::uint8_t other_export_errno = 0;
     std::vector<std::uint8_t> content;  // the rest of the input: the buffer's bytes, repeated
 };
 

@@ -117,8 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_run(c, paths, expected, observed);
     if (verbose) {
         const fake_kms::framebuffer& fb = *c.kernel.fb;
-        std::fprintf(stderr, "run ended with %d as expected (%ux%u, pitch %u, buffer %zu bytes)\n",
-                     observed.status, fb.width, fb.height, fb.pitch, c.kernel.buffer.size());
+        std::fprintf(stderr,
+                     "run ended with %d as expected (%ux%u, pitch %u, buffer %zu bytes; "
+                     "%d attempts)\n",
+                     observed.status, fb.width, fb.height, fb.pitch, c.kernel.buffer.size(),
+                     expected.attempts);
     }
     return 0;
 }

@@ -111,11 +111,11 @@ void check_image(const context& at) {
     if (!image) {
         finding(at, "status 0 without a readable 8-bit RGB PNG");
     }
-    const fake_kms::framebuffer& fb = *at.c.kernel.fb;
+    const fake_kms::framebuffer& fb = *framebuffer_by_id(at.c, at.expected.written_fb).fb;
     if (image->width != fb.width || image->height != fb.height || image->interlace != 0) {
         finding(at, "the PNG's header does not match the framebuffer");
     }
-    if (image->rgb != expected_rgb(at.c)) {
+    if (image->rgb != expected_rgb(at.c, fb.id)) {
         finding(at, "the PNG's pixels are not the framebuffer's");
     }
 }

@@ -146,6 +146,33 @@ const std::vector<std::pair<const char*, raw_input>>& seeds() {
              in.flags = flag::sudo_uid_set;
              in.sudo_uid = "1000";
          })},
+        {"screen-changes-during-the-read", with([](raw_input& in) {
+             in.height = 130;
+             in.later_reads = {0, 1};
+             in.other_width = 7;
+             in.other_height = 69;
+         })},
+        {"screen-changes-on-every-attempt",
+         with([](raw_input& in) { in.later_reads = {1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0}; })},
+        {"plane-changes-then-nothing-on-screen", with([](raw_input& in) {
+             in.crtcs = {{0, 0}};
+             in.planes = {{31, 45, 0}};
+             in.later_reads = {1, 2};
+         })},
+        {"crtc-unreadable-then-rgb565-of-another-size", with([](raw_input& in) {
+             in.later_reads = {3, 1};
+             in.other_format_choice = 2;
+             in.other_width = 39;
+             in.other_height = 150;
+         })},
+        {"later-export-fails", with([](raw_input& in) {
+             in.later_reads = {1};
+             in.other_export_errno = 5;
+         })},
+        {"later-format-unsupported", with([](raw_input& in) {
+             in.later_reads = {1};
+             in.other_format_choice = 3;
+         })},
         {"sync-fails", with([](raw_input& in) {
              in.sync_errno = 25;
              in.size_choice = 1;
