@@ -14,6 +14,9 @@
 #                               benchmark works and that the tool's PNG equals
 #                               the floor's, in a few seconds
 #
+# Both end with the read window: the tool's one pass over the mapping against
+# a memcpy of it (scanoutsnap_read_window, built with the tests).
+#
 # Prints a Markdown report and exits non-zero when a run fails or a PNG differs
 # from the floor's. Environment: BUILD_DIR (the project's build, default
 # build), BENCH_BUILD_DIR (the driver's, default build-bench), RUNS (alternated
@@ -46,7 +49,8 @@ if [[ -f $build_dir/CMakeCache.txt ]] &&
     exit 1
 fi
 cmake -S . -B "$build_dir" >/dev/null
-cmake --build "$build_dir" --target scanoutsnap fake_kms_preload -j"$(nproc)" >&2
+cmake --build "$build_dir" --target scanoutsnap fake_kms_preload scanoutsnap_read_window \
+    -j"$(nproc)" >&2
 cmake -S bench -B "$bench_build_dir" >/dev/null
 cmake --build "$bench_build_dir" -j"$(nproc)" >&2
 
@@ -56,9 +60,11 @@ trap 'rm -rf "$work"' EXIT
 args=(--tool "$PWD/$build_dir/scanoutsnap"
     --fake "$PWD/$build_dir/tests/fake_kms/libfake_kms_preload.so"
     --work "$work" --loading)
+window_args=("${RUNS:-15}")
 if [[ $mode == smoke ]]; then
     # 67 pixels wide: the vector loops' remainders run in the real executable.
     args+=(--sizes "67x35,128x72" --runs "${RUNS:-3}")
+    window_args=(3 67x35 128x72)
 else
     install_peers
     # Debian's ImageMagick itself, not a wrapper that may come first in PATH.
@@ -84,6 +90,14 @@ machine() {
 
 {
     machine "${1:-}"
-    "$bench_build_dir/scanoutsnap_bench" "${args[@]}"
+    status=0
+    "$bench_build_dir/scanoutsnap_bench" "${args[@]}" || status=$?
+    echo
+    echo "The read window, the tool's one pass over the mapping with its checks, against a" \
+        "memcpy of the same mapping into a buffer whose pages are mapped; in-process with the" \
+        "fake, each run on a fresh mapping, median of ${window_args[0]} runs:"
+    echo
+    "$build_dir/tests/scanoutsnap_read_window" "$work" "${window_args[@]}" || status=1
+    exit "$status"
 } | tee "${REPORT:-/dev/null}"
 exit "${PIPESTATUS[0]}"

@@ -10,10 +10,14 @@ namespace {
 constexpr std::uint32_t rows_between_checks = 64;
 constexpr int most_attempts = 5;
 
-// Copies the visible bytes of every row, in one pass. True when every check
-// found the framebuffer still on screen; once one has not, the read runs to
-// its last row without asking again.
-bool read_rows(const mapped_fb& capture, const scanout& found, frame_copy& frame) {
+bool same_geometry(const frame_copy& frame, const mapped_fb& capture) {
+    return frame.width() == capture.width && frame.height() == capture.height &&
+           frame.pixel_format() == capture.pixel_format;
+}
+
+}  // namespace
+
+bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame) {
     const std::uint32_t row_bytes = frame.pitch();
     bool stayed = true;
     for (std::uint32_t y = 0; y < capture.height; ++y) {
@@ -24,13 +28,6 @@ bool read_rows(const mapped_fb& capture, const scanout& found, frame_copy& frame
     }
     return stayed;
 }
-
-bool same_geometry(const frame_copy& frame, const mapped_fb& capture) {
-    return frame.width() == capture.width && frame.height() == capture.height &&
-           frame.pixel_format() == capture.pixel_format;
-}
-
-}  // namespace
 
 frame_view captured_frame::view() const {
     if (copy) {
@@ -53,7 +50,7 @@ captured_frame read_frame(mapped_fb capture, const scanout& found) {
     }
     scanout on_screen = found;
     for (int attempt = 1;; ++attempt) {
-        const bool whole = read_rows(capture, on_screen, frame);
+        const bool whole = read_rows_checking(capture, on_screen, frame);
         unique_fd device = release_keeping_device(std::move(capture));
         if (whole || attempt == most_attempts) {
             break;

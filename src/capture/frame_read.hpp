@@ -27,6 +27,13 @@ struct captured_frame {
     void release();
 };
 
+// One pass over the mapping: copies the visible bytes of every row into the
+// frame, and asks after every 64 rows and after the last whether the
+// framebuffer is still on screen where it was found. True when every check
+// said so; after one that did not, the read runs to its last row without
+// asking again.
+bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame);
+
 // Reads the frame on screen out of the mapping in one pass into a copy, and
 // asks the kernel after every 64 rows and after the last whether the
 // framebuffer is still the one shown where it was found. When it has left,
