@@ -161,7 +161,11 @@ state& the_state() {
     return instance;
 }
 
-void state::log(const std::string& event) {
+void state::log(const std::string& what) {
+    // A call made after the process became another user says so.
+    const uid_t euid = ::geteuid();
+    const std::string event =
+        euid == euid_at_load ? what : what + " as uid " + std::to_string(euid);
     events.push_back(event);
     if (log_fd != -1) {
         const std::string line = event + "\n";
@@ -175,6 +179,7 @@ state& ensure_loaded() {
         return st;
     }
     st.loaded = true;
+    st.euid_at_load = ::geteuid();
     // Preloaded into the real executable: take the script from the environment.
     const char* script_path = std::getenv("FAKE_KMS_SCRIPT");
     if (script_path != nullptr) {
@@ -198,6 +203,7 @@ state& ensure_loaded() {
 void load(const script& s) {
     state& st = the_state();
     st.loaded = true;
+    st.euid_at_load = ::geteuid();
     st.s = s;
     st.events.clear();
     st.live.clear();

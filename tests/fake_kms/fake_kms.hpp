@@ -77,7 +77,8 @@ void load(const script& s);
 // Parses the text form used for preloading; nullopt with a message on error.
 std::optional<script> parse(const std::string& text, std::string* error);
 
-// Everything the code under test did to the fake, in order, one line each.
+// Everything the code under test did to the fake, in order, one line each;
+// " as uid N" ends the events of a process that has become user N since.
 const std::vector<std::string>& events();
 
 // An event of the test's own among them, to see where it falls in the order.

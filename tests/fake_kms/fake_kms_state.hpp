@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <map>
 #include <set>
@@ -29,6 +31,7 @@ struct state {
     int dmabuf_fd = -1;
     mapping_record mapping;
     int log_fd = -1;
+    uid_t euid_at_load = 0;
 
     void log(const std::string& event);
 };

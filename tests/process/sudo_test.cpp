@@ -90,6 +90,9 @@ TEST_F(Sudo, CallerWritesIntoADirectoryItMayWriteAndOwnsTheFile) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(owner_of(path), (file_owner{65534, 65534}));
     EXPECT_TRUE(read_png(path));
+    // The capture, its checks and its release all happened as root.
+    ASSERT_FALSE(r.events.empty());
+    EXPECT_EQ(r.events.back(), "close(device)");
 }
 
 TEST_F(Sudo, CallerCannotCreateWhereOnlyRootMayWrite) {
