@@ -28,7 +28,7 @@ e2e_arch_setup() {
         E2E_CONSOLE=ttyS0
         E2E_KERNEL_META=linux-image-amd64
         E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
-        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake g++ pkg-config
+        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake make g++ pkg-config
             libdrm-dev libpng-dev)
         ;;
     aarch64)
@@ -45,7 +45,7 @@ e2e_arch_setup() {
         # The arm64 -dev packages go with their amd64 twins in one call, so that
         # the versions match (multiarch).
         # (GoogleTest too: the project's cross configure wants it.)
-        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake g++ pkg-config
+        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake make g++ pkg-config
             g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64
             libgtest-dev libgtest-dev:arm64 libgmock-dev libgmock-dev:arm64
             libstdc++6:arm64 libgcc-s1:arm64)
