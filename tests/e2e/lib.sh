@@ -8,6 +8,10 @@
 # E2E_INITRAMFS_EXTRA (a directory copied into the initramfs as it is); for
 # e2e_boot: E2E_RESULT_MB (size of the result disk, default 64).
 
+# depmod, modprobe and mke2fs live in the sbin directories, which a normal
+# user's PATH lacks; they work on the trees given to them as anyone.
+PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
+
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
 e2e_die() {
     printf '[e2e] ERROR: %s\n' "$*" >&2
