@@ -770,6 +770,19 @@ bool layout_load(int fd, drmModeRes* res, const std::string& dir, load_scene& s,
     return write_count(s);
 }
 
+// Counts a change of the screen: how it was made after the first, the count
+// after each.
+void count_change(load_scene& s) {
+    ++s.changes;
+    if (s.changes == 1 &&
+        !write_text(s.dir + "/method", s.page_flip ? "page-flip\n" : "setcrtc\n")) {
+        die("write " + s.dir + "/method");
+    }
+    if (!write_count(s)) {
+        die("write " + s.dir + "/count");
+    }
+}
+
 // Changes the screen at irregular intervals of 2 to 12 ms until SIGTERM or
 // SIGINT (blocked, in set) arrives. Irregular, so that the changes cannot keep
 // step with a caller that samples the screen at a steady pace.
@@ -795,14 +808,7 @@ int run_load(load_scene& s, const sigset_t& set) {
                          std::strerror(fail.err));
             return 4;
         }
-        ++s.changes;
-        if (s.changes == 1 &&
-            !write_text(s.dir + "/method", s.page_flip ? "page-flip\n" : "setcrtc\n")) {
-            die("write " + s.dir + "/method");
-        }
-        if (!write_count(s)) {
-            die("write " + s.dir + "/count");
-        }
+        count_change(s);
     }
     std::fprintf(stderr, "scene: %llu changes by %s\n", static_cast<unsigned long long>(s.changes),
                  s.page_flip ? "page flip" : "SETCRTC");
@@ -888,14 +894,7 @@ int run_animation(load_scene& s, const sigset_t& set) {
                          std::strerror(fail.err));
             return 4;
         }
-        ++s.changes;
-        if (s.changes == 1 &&
-            !write_text(s.dir + "/method", s.page_flip ? "page-flip\n" : "setcrtc\n")) {
-            die("write " + s.dir + "/method");
-        }
-        if (!write_count(s)) {
-            die("write " + s.dir + "/count");
-        }
+        count_change(s);
         draw_frame(s.frames[shown % 2], static_cast<uint32_t>(shown + 2));
     }
     std::fprintf(stderr, "scene: animation reached frame %llu, a flip every %ld us\n",
