@@ -1,8 +1,31 @@
 #include "capture/frame_copy.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "pixel_formats.hpp"
+
+namespace {
+
+// A fresh allocation this large is mapped on demand, one page fault per page.
+// The kernel maps the pages in one call where it can (Linux 5.14 on), which
+// costs a fraction of the faults; elsewhere a write to each page maps it.
+// volatile, so that the writes are not dropped as overwritten later.
+void map_every_page(std::uint8_t* bytes, std::uint64_t size) {
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(bytes) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(bytes) + size + page - 1) / page * page;
+    if (::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE) == 0) {
+        return;
+    }
+    volatile std::uint8_t* const touched = bytes;
+    for (std::uint64_t at = 0; at < size; at += page) {
+        touched[at] = 0;
+    }
+    touched[size - 1] = 0;  // the last page, where the stride missed it
+}
+
+}  // namespace
 
 frame_copy frame_copy::allocate(std::uint32_t width, std::uint32_t height,
                                 std::uint32_t pixel_format) {
@@ -14,15 +37,7 @@ frame_copy frame_copy::allocate(std::uint32_t width, std::uint32_t height,
     if (!frame.bytes_) {
         return frame;
     }
-    // A fresh allocation this large is mapped on demand; a write to each page
-    // maps it now. volatile, so that the writes are not dropped as
-    // overwritten later.
-    volatile std::uint8_t* const bytes = frame.bytes_.get();
-    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    for (std::uint64_t at = 0; at < size; at += page) {
-        bytes[at] = 0;
-    }
-    bytes[size == 0 ? 0 : size - 1] = 0;  // the last page, where the stride missed it
+    map_every_page(frame.bytes_.get(), size == 0 ? 1 : size);
     frame.width_ = width;
     frame.height_ = height;
     frame.pixel_format_ = pixel_format;
