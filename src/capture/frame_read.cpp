@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -13,6 +14,26 @@ constexpr int most_attempts = 5;
 bool same_geometry(const frame_copy& frame, const mapped_fb& capture) {
     return frame.width() == capture.width && frame.height() == capture.height &&
            frame.pixel_format() == capture.pixel_format;
+}
+
+struct attempt {
+    mapped_fb capture;
+    scanout found;
+};
+
+// Another attempt: the framebuffer on screen now, exported and mapped,
+// without a word; nullopt when a step fails (what it held is released).
+std::optional<attempt> capture_again(unique_fd device) {
+    outcome<scanout> found = find_active_fb(device, "", failure_lines::silent);
+    if (found.failed()) {
+        return std::nullopt;
+    }
+    outcome<mapped_fb> capture =
+        map_active_fb(std::move(device), found.value().fb_id, failure_lines::silent);
+    if (capture.failed()) {
+        return std::nullopt;
+    }
+    return attempt{std::move(capture.value()), found.value()};
 }
 
 }  // namespace
@@ -49,31 +70,26 @@ captured_frame read_frame(mapped_fb capture, const scanout& found) {
         return {{}, std::move(capture)};
     }
     scanout on_screen = found;
-    for (int attempt = 1;; ++attempt) {
+    for (int attempts = 1;; ++attempts) {
         const bool whole = read_rows_checking(capture, on_screen, frame);
         unique_fd device = release_keeping_device(std::move(capture));
-        if (whole || attempt == most_attempts) {
+        if (whole || attempts == most_attempts) {
             break;
         }
-        outcome<scanout> again = find_active_fb(device, "", failure_lines::silent);
-        if (again.failed()) {
+        std::optional<attempt> next = capture_again(std::move(device));
+        if (!next) {
             break;
         }
-        outcome<mapped_fb> next =
-            map_active_fb(std::move(device), again.value().fb_id, failure_lines::silent);
-        if (next.failed()) {
-            break;
-        }
-        if (!same_geometry(frame, next.value())) {
-            frame_copy other = frame_copy::allocate(next.value().width, next.value().height,
-                                                    next.value().pixel_format);
+        if (!same_geometry(frame, next->capture)) {
+            frame_copy other = frame_copy::allocate(next->capture.width, next->capture.height,
+                                                    next->capture.pixel_format);
             if (!other) {
-                break;
+                break;  // the frame read before is kept; next is released
             }
             frame = std::move(other);
         }
-        capture = std::move(next.value());
-        on_screen = again.value();
+        capture = std::move(next->capture);
+        on_screen = next->found;
     }
     errno = saved_errno;
     return {std::move(frame), {}};
