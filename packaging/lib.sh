@@ -1,0 +1,39 @@
+# The Debian package builds (sourced by build-debs.sh and
+# check-reproducible.sh from the repository's top directory): each build is a
+# fresh clone of HEAD in a directory of its own, since dpkg-buildpackage writes
+# its results into the parent of the source tree.
+
+# Where the packages, their -dbgsym packages and .buildinfo files end up; the
+# display-stack tier installs them from here.
+DEBS_DIR=build-packages/debs
+
+# debs_native_arch: dpkg's name of this machine's architecture.
+debs_native_arch() { dpkg --print-architecture; }
+
+# debs_clone PARENT NAME: a fresh clone of the repository's HEAD in
+# PARENT/NAME, PARENT emptied first. The repository may belong to the user
+# who called sudo, so git is told that it is theirs on purpose.
+debs_clone() {
+    local parent=$1 name=$2
+    rm -rf "$parent"
+    mkdir -p "$parent"
+    git -c safe.directory="$PWD" clone -q "$PWD" "$parent/$name"
+}
+
+# debs_build TREE ARCH [OPTION...]: dpkg-buildpackage of binary packages in
+# TREE for ARCH, the build profiles and, on another architecture than the
+# machine's, the cross build's; the results land in TREE's parent.
+debs_build() {
+    local tree=$1 arch=$2 options=()
+    shift 2
+    [[ $arch == "$(debs_native_arch)" ]] || options=(-a "$arch" -Pcross,nocheck)
+    (cd "$tree" && dpkg-buildpackage "${options[@]}" "$@" -us -uc -b)
+}
+
+# debs_build_deps TREE ARCH [PROFILES]: what building TREE for ARCH needs,
+# installed; a cross build adds its profiles.
+debs_build_deps() {
+    local tree=$1 arch=$2 profiles=${3:-}
+    [[ $arch == "$(debs_native_arch)" ]] || profiles=cross,nocheck
+    install_build_deps "$tree" "$arch" "$profiles"
+}
