@@ -67,9 +67,11 @@ install_missing() {
 
 # install_build_deps SOURCE_DIR [HOST_ARCH [PROFILES]] installs what building
 # the Debian source package in SOURCE_DIR needs, for HOST_ARCH (default the
-# machine's own; another is a cross build, whose compilers come with
-# crossbuild-essential-HOST_ARCH) under the comma-separated build PROFILES,
-# with apt-get build-dep; nothing when dpkg-checkbuilddeps finds it all there.
+# machine's own; another is a cross build) under the comma-separated build
+# PROFILES, with apt-get build-dep; nothing when dpkg-checkbuilddeps finds it
+# all there. apt-get build-dep brings build-essential but not a cross build's
+# compilers, nor does dpkg-checkbuilddeps look for them: they come with
+# crossbuild-essential-HOST_ARCH, installed first.
 install_build_deps() {
     local dir=$1 arch=${2:-$(dpkg --print-architecture)} profiles=${3:-}
     local options=() essential=build-essential
@@ -78,10 +80,8 @@ install_build_deps() {
         essential=crossbuild-essential-$arch
     fi
     [[ -z $profiles ]] || options+=(-P "$profiles")
-    if [[ -z $(missing_packages dpkg-dev "$essential") ]] &&
-        (cd "$dir" && dpkg-checkbuilddeps "${options[@]}") >/dev/null 2>&1; then
-        return 0
-    fi
+    install_missing dpkg-dev "$essential" || return 1
+    (cd "$dir" && dpkg-checkbuilddeps "${options[@]}") >/dev/null 2>&1 && return 0
     add_architecture "$arch" || return 1
     echo "install: apt-get build-dep ${options[*]} $dir" >&2
     as_root apt-get update -qq || return 1
