@@ -12,12 +12,15 @@ debs_native_arch() { dpkg --print-architecture; }
 
 # debs_clone PARENT NAME: a fresh clone of the repository's HEAD in
 # PARENT/NAME, PARENT emptied first. The repository may belong to the user
-# who called sudo, so git is told that it is theirs on purpose.
+# who called sudo, whose files git refuses to read as root unless told so in
+# the global configuration (`git -c` does not reach a local clone's
+# upload-pack): a configuration file that only these clones read says it.
 debs_clone() {
-    local parent=$1 name=$2
+    local parent=$1 name=$2 config=build-packages/clone.gitconfig
     rm -rf "$parent"
     mkdir -p "$parent"
-    git -c safe.directory="$PWD" clone -q "$PWD" "$parent/$name"
+    printf '[safe]\n\tdirectory = *\n' >"$config"
+    GIT_CONFIG_GLOBAL=$config git clone -q "$PWD" "$parent/$name"
 }
 
 # debs_build TREE ARCH [OPTION...]: dpkg-buildpackage of binary packages in
