@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds scanoutsnap and takes a screenshot, on any Debian 12 machine:
-#   - with a display device (/dev/dri/card0): runs the tool on it, through
-#     sudo when this user may not read the screen;
+#   - with a display: runs the tool on the first /dev/dri/card* that has
+#     connectors (or the device given with -d), through sudo when this user
+#     may not read the screen;
 #   - without one: boots Debian's kernel under QEMU with a virtual display
 #     (virtio-gpu) showing a console with some text, runs scanoutsnap inside
 #     the guest and brings its screenshot back.
@@ -11,8 +12,9 @@
 # the Weston compositor shows a desktop with two windows, and brings back
 # scanoutsnap's screenshot of it.
 #
-#   scripts/screenshot-anywhere.sh [-o PATH] [--qemu | --desktop]
-#     --qemu     use the virtual machine even when /dev/dri/card0 exists
+#   scripts/screenshot-anywhere.sh [-o PATH] [-d DEVICE | --qemu | --desktop]
+#     -d DEVICE  the display's DRM card node, instead of looking for one
+#     --qemu     use the virtual machine even when there is a display
 #     --desktop  the Weston guest (its Debian root file system is built with
 #                mmdebstrap on the first run and cached)
 # Environment: BUILD_DIR (default build-screenshot, below the repository).
@@ -23,14 +25,16 @@ E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$E2E_ROOT/tests/e2e/lib.sh"
 
 out=$PWD/screenshot.png
+device=
 force_qemu=
 desktop=
 while [ $# -gt 0 ]; do
     case "$1" in
     -o) out=$2; shift 2 ;;
+    -d) device=$2; shift 2 ;;
     --qemu) force_qemu=1; shift ;;
     --desktop) desktop=1; shift ;;
-    -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
     *) e2e_die "unknown option $1 (see --help)" ;;
     esac
 done
@@ -43,10 +47,16 @@ if [ -n "$desktop" ]; then
 fi
 e2e_arch_setup "$host_arch"
 
+# shellcheck source=scripts/lib/display-card.sh
+source "$E2E_ROOT/scripts/lib/display-card.sh"
+
 # ------------------------------------------------------------------ build
-build_packages=(cmake g++ pkg-config libdrm-dev libpng-dev)
+build_packages=(cmake make g++ pkg-config libdrm-dev libpng-dev)
 use_qemu=
-if [ -n "$force_qemu" ] || [ ! -e /dev/dri/card0 ]; then
+if [ -z "$force_qemu" ] && [ -z "$device" ]; then
+    device=$(first_display_card) || device=
+fi
+if [ -n "$force_qemu" ] || [ -z "$device" ]; then
     use_qemu=1
     case "$host_arch" in
     x86_64) E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils "${build_packages[@]}") ;;
@@ -64,19 +74,19 @@ tool=$build_dir/scanoutsnap
 if [ -z "$use_qemu" ]; then
     rc=0
     if [ "$(id -u)" -eq 0 ]; then
-        "$tool" -o "$out" || rc=$?
+        "$tool" -d "$device" -o "$out" || rc=$?
         how="as root"
-    elif [ -r /dev/dri/card0 ] && [ -w /dev/dri/card0 ] && "$tool" -o "$out"; then
+    elif [ -r "$device" ] && [ -w "$device" ] && "$tool" -d "$device" -o "$out" 2>/dev/null; then
         how="as $(id -un)"
     else
         # Without DRM master or CAP_SYS_ADMIN the kernel hides the buffer; sudo
         # gives the rights, and the tool hands the file back to this user.
         e2e_log "taking the screenshot through sudo"
-        sudo "$tool" -o "$out" || rc=$?
+        sudo "$tool" -d "$device" -o "$out" || rc=$?
         how="through sudo"
     fi
-    [ "$rc" -eq 0 ] || e2e_die "scanoutsnap ended with status $rc on /dev/dri/card0"
-    echo "screenshot-anywhere: took the screenshot of this machine's display /dev/dri/card0 ($how): $out"
+    [ "$rc" -eq 0 ] || e2e_die "scanoutsnap ended with status $rc on $device"
+    echo "screenshot-anywhere: took the screenshot of this machine's display $device ($how): $out"
     exit 0
 fi
 
@@ -100,6 +110,8 @@ cp "$res/files/screenshot.png" "$out"
 if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ -n "${SUDO_GID:-}" ]; then
     chown "$SUDO_UID:$SUDO_GID" "$out"
 fi
-echo "screenshot-anywhere: no display device here, so scanoutsnap ran inside a QEMU guest" \
-    "($E2E_ARCH, Debian kernel $E2E_KVER, virtio-gpu showing a text console) in ${E2E_BOOT_SECONDS}s;" \
-    "its screenshot is $out"
+console=$(tr , x <"$work/shot.results/console-size" 2>/dev/null || true)
+if [ -n "$force_qemu" ]; then why="as asked (--qemu)"; else why="no display device here, so"; fi
+echo "screenshot-anywhere: $why scanoutsnap ran inside a QEMU guest" \
+    "($E2E_ARCH, Debian kernel $E2E_KVER, virtio-gpu showing a ${console:+$console }text console," \
+    "/dev/dri/card0) in ${E2E_BOOT_SECONDS}s; its screenshot is $out"

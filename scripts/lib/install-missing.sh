@@ -61,8 +61,9 @@ install_missing() {
     add_architectures "${missing[@]}" || return 1
     echo "install: apt-get install ${missing[*]}" >&2
     as_root apt-get update -qq || return 1
+    # Waits for dpkg's lock, which a fresh machine's automatic updates may hold.
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+        -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
 }
 
 # install_build_deps SOURCE_DIR [HOST_ARCH [PROFILES]] installs what building

@@ -8,6 +8,10 @@
 # E2E_INITRAMFS_EXTRA (a directory copied into the initramfs as it is); for
 # e2e_boot: E2E_RESULT_MB (size of the result disk, default 64).
 
+# depmod, modprobe and mke2fs live in the sbin directories, which a normal
+# user's PATH lacks; they work on the trees given to them as anyone.
+PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
+
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
 e2e_die() {
     printf '[e2e] ERROR: %s\n' "$*" >&2
@@ -28,7 +32,7 @@ e2e_arch_setup() {
         E2E_CONSOLE=ttyS0
         E2E_KERNEL_META=linux-image-amd64
         E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
-        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake g++ pkg-config
+        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake make g++ pkg-config
             libdrm-dev libpng-dev)
         ;;
     aarch64)
@@ -45,7 +49,7 @@ e2e_arch_setup() {
         # The arm64 -dev packages go with their amd64 twins in one call, so that
         # the versions match (multiarch).
         # (GoogleTest too: the project's cross configure wants it.)
-        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake g++ pkg-config
+        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake make g++ pkg-config
             g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64
             libgtest-dev libgtest-dev:arm64 libgmock-dev libgmock-dev:arm64
             libstdc++6:arm64 libgcc-s1:arm64)

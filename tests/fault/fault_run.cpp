@@ -29,5 +29,7 @@ tool_result fault_scene::run(const std::string& output,
                      .cwd = dir_.path().string(),
                      .script = script_,
                      .wrapper = wrapper,
-                     .preloads = {MALLOC_FAULT_PRELOAD}});
+                     .preloads = {MALLOC_FAULT_PRELOAD},
+                     // setpriv may start the tool as a user who cannot read the build tree
+                     .as_another_user = !wrapper.empty()});
 }

@@ -68,7 +68,7 @@ install_missing ca-certificates libpng-dev libdrm-dev libpng-dev:arm64 2>/dev/nu
 expect "install_missing adds arm64, updates, installs the missing ones in one call" \
     "dpkg --add-architecture arm64
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends libdrm-dev libpng-dev:arm64" "$(cat "$stubs/calls")"
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 libdrm-dev libpng-dev:arm64" "$(cat "$stubs/calls")"
 
 rm "$stubs/calls"
 install_missing ca-certificates libpng-dev libdrm-dev:arm64
@@ -78,7 +78,7 @@ echo arm64 >"$stubs/foreign"
 install_missing libpng-dev:arm64 2>/dev/null
 expect "a known foreign architecture is not added again" \
     "apt-get update -qq
-apt-get install -y -qq --no-install-recommends libpng-dev:arm64" "$(cat "$stubs/calls")"
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 libpng-dev:arm64" "$(cat "$stubs/calls")"
 
 rm "$stubs/calls" "$stubs/foreign"
 touch "$stubs/satisfied"

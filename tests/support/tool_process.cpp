@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string_view>
 
@@ -20,6 +21,14 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
     }
     pointers.push_back(nullptr);
     return pointers;
+}
+
+// A copy of the file at path in directory, readable and runnable by anyone.
+std::string copy_for_anyone(const std::string& path, const temp_dir& directory) {
+    const std::filesystem::path copy = directory.path() / std::filesystem::path(path).filename();
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(copy, std::filesystem::perms(0755));
+    return copy;
 }
 
 }  // namespace
@@ -43,6 +52,15 @@ tool_result run_tool(const tool_run& run) {
     const std::string log_path = run.merge_events_into_stderr ? err_path : scratch / "events";
     const std::string script_path = scratch / "script";
     ::chmod(scratch.path().c_str(), 0755);  // readable by a tool that dropped to another user
+    std::string executable = SCANOUTSNAP_EXECUTABLE;
+    std::vector<std::string> preloads = run.preloads;
+    preloads.insert(preloads.begin(), FAKE_KMS_PRELOAD);
+    if (run.as_another_user) {
+        executable = copy_for_anyone(executable, scratch);
+        for (std::string& library : preloads) {
+            library = copy_for_anyone(library, scratch);
+        }
+    }
 
     std::vector<std::string> environment;
     for (const auto& [name, value] : run.env) {
@@ -76,9 +94,9 @@ tool_result run_tool(const tool_run& run) {
         write_file(script_path, run.script);
         environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
         environment.push_back("FAKE_KMS_LOG=" + log_path);
-        std::string preload = "LD_PRELOAD=" FAKE_KMS_PRELOAD;
-        for (const std::string& library : run.preloads) {
-            preload += ":" + library;
+        std::string preload = "LD_PRELOAD=" + preloads[0];
+        for (std::size_t i = 1; i < preloads.size(); ++i) {
+            preload += ":" + preloads[i];
         }
         // Under qemu-user the preloads are the emulated program's alone: a
         // host wrapper such as setpriv could not load the target's libraries.
@@ -89,7 +107,7 @@ tool_result run_tool(const tool_run& run) {
             environment.push_back(preload);
         }
     }
-    argv.push_back(SCANOUTSNAP_EXECUTABLE);
+    argv.push_back(executable);
     argv.insert(argv.end(), run.args.begin(), run.args.end());
 
     const pid_t child = ::fork();

@@ -16,6 +16,10 @@ struct tool_run {
     // wrapper too, except under an emulator, where only the tool gets them.
     std::vector<std::string> preloads;
     bool merge_events_into_stderr = false;  // to see the order of lines and releases
+    // The wrapper starts the tool as another user, who may not be able to
+    // read the build tree (a home of mode 0700): the executable and the
+    // preloads then run from copies in a directory anyone may read.
+    bool as_another_user = false;
 };
 
 struct tool_result {
