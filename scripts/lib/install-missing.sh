@@ -87,5 +87,5 @@ install_build_deps() {
     echo "install: apt-get build-dep ${options[*]} $dir" >&2
     as_root apt-get update -qq || return 1
     (cd "$dir" && as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get build-dep -y -qq --no-install-recommends "${options[@]}" ./ >/dev/null)
+        apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${options[@]}" ./ >/dev/null)
 }

@@ -87,14 +87,14 @@ expect "build dependencies there: no dpkg or apt-get call" "" "$(cat "$stubs/cal
 install_build_deps "$stubs" arm64 cross,nocheck 2>/dev/null
 expect "a cross build gets its compilers even when dpkg-checkbuilddeps is content" \
     "apt-get update -qq
-apt-get install -y -qq --no-install-recommends crossbuild-essential-arm64" "$(cat "$stubs/calls")"
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 crossbuild-essential-arm64" "$(cat "$stubs/calls")"
 rm "$stubs/calls" "$stubs/satisfied"
 echo "crossbuild-essential-arm64 all installed" >>"$stubs/db"
 install_build_deps "$stubs" arm64 cross,nocheck 2>/dev/null
 expect "missing build dependencies: arm64 added, build-dep with the profiles" \
     "dpkg --add-architecture arm64
 apt-get update -qq
-apt-get build-dep -y -qq --no-install-recommends -a arm64 -P cross,nocheck ./" "$(cat "$stubs/calls")"
+apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 -a arm64 -P cross,nocheck ./" "$(cat "$stubs/calls")"
 
 ((failures == 0)) && echo "install-missing: all cases passed"
 ((failures == 0))
