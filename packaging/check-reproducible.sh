@@ -89,7 +89,10 @@ for arch in "${arches[@]}"; do
         if ! cmp -s "$first" "$again"; then
             differ=$((differ + 1))
             install_missing diffoscope-minimal
-            diffoscope --text - "$first" "$again" | head -n 300 || true
+            report=$work/diffoscope-${first##*/}.txt
+            diffoscope --text "$report" "$first" "$again" || true
+            head -n 300 "$report"
+            echo "(diffoscope's whole report: $report)"
         fi
     done
 done
