@@ -14,12 +14,13 @@ debs_native_arch() { dpkg --print-architecture; }
 # PARENT/NAME, PARENT emptied first. The repository may belong to the user
 # who called sudo, whose files git refuses to read as root unless told so in
 # the global configuration (`git -c` does not reach a local clone's
-# upload-pack): a configuration file that only these clones read says it.
+# upload-pack): a configuration file that only these clones read says it,
+# and that a detached HEAD (a clone of a CI checkout) needs no advice.
 debs_clone() {
     local parent=$1 name=$2 config=build-packages/clone.gitconfig
     rm -rf "$parent"
     mkdir -p "$parent"
-    printf '[safe]\n\tdirectory = *\n' >"$config"
+    printf '[safe]\n\tdirectory = *\n[advice]\n\tdetachedHead = false\n' >"$config"
     GIT_CONFIG_GLOBAL=$config git clone -q "$PWD" "$parent/$name"
 }
 
