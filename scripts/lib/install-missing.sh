@@ -84,7 +84,7 @@ install_build_deps() {
     install_missing dpkg-dev "$essential" || return 1
     (cd "$dir" && dpkg-checkbuilddeps "${options[@]}") >/dev/null 2>&1 && return 0
     add_architecture "$arch" || return 1
-    echo "install: apt-get build-dep ${options[*]} $dir" >&2
+    echo "install: apt-get build-dep${options[*]:+ ${options[*]}} ./ in $dir" >&2
     as_root apt-get update -qq || return 1
     (cd "$dir" && as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${options[@]}" ./ >/dev/null)
