@@ -51,8 +51,9 @@ in_rebuild_conditions() {
 
 echo "== the rebuild's conditions"
 in_rebuild_conditions sh -c 'echo "host $(hostname), umask $(umask), TZ=$TZ, DEB_BUILD_OPTIONS=$DEB_BUILD_OPTIONS"; date; locale' \
-    2>"$work/locale.err"
-[[ ! -s $work/locale.err ]] || fail "the rebuild's locale is not there: $(cat "$work/locale.err")"
+    2>"$work/conditions.err"
+# `locale` complains here when the locale cannot be loaded.
+[[ ! -s $work/conditions.err ]] || fail "setting up the rebuild's conditions: $(cat "$work/conditions.err")"
 shift_seconds=$(($(in_rebuild_conditions date +%s) - $(date +%s)))
 ((shift_seconds >= 86400)) || fail "the rebuild's clock is only ${shift_seconds} s ahead"
 

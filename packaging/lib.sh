@@ -24,9 +24,10 @@ debs_clone() {
     GIT_CONFIG_GLOBAL=$config git clone -q "$PWD" "$parent/$name"
 }
 
-# debs_build TREE ARCH [OPTION...]: dpkg-buildpackage of binary packages in
-# TREE for ARCH, the build profiles and, on another architecture than the
-# machine's, the cross build's; the results land in TREE's parent.
+# debs_build TREE ARCH [OPTION...]: dpkg-buildpackage of TREE's binary
+# packages for ARCH with the OPTIONs, as a cross build (profiles cross and
+# nocheck) on another architecture than the machine's; the results land in
+# TREE's parent.
 debs_build() {
     local tree=$1 arch=$2 options=()
     shift 2
