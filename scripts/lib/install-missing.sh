@@ -89,3 +89,13 @@ install_build_deps() {
     (cd "$dir" && as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${options[@]}" ./ >/dev/null)
 }
+
+# apt_source_files: this machine's apt sources files, one a line: the only
+# place the mirrors of the root file systems made with mmdebstrap come from.
+apt_source_files() {
+    local f
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [[ -f $f ]] && grep -q '^[^#[:space:]]' "$f" && echo "$f"
+    done
+    return 0
+}
