@@ -4,22 +4,14 @@
 # ca-certificates), with one normal user of the sudo group. Everything that
 # mounts, enters or removes the root is here, so that nothing of it stays
 # behind on the host.
-# Needs: ROOT (an absolute path, made and removed here) and ROOT_USER.
+# Needs: ROOT (an absolute path, made and removed here), ROOT_USER and
+# scripts/lib/install-missing.sh.
 
 root_log() { printf '[ci] %s\n' "$*" >&2; }
 
-# This machine's apt sources files: the only place the mirrors come from.
-root_apt_sources() {
-    local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-        [[ -f $f ]] && grep -q '^[^#[:space:]]' "$f" && echo "$f"
-    done
-    return 0
-}
-
 # The keyrings the sources name (Signed-By), which the root's apt needs too.
 root_source_keyrings() {
-    root_apt_sources | xargs -r sed -n -e 's/^Signed-By:[[:space:]]*\(\/[^[:space:]]*\).*/\1/p' \
+    apt_source_files | xargs -r sed -n -e 's/^Signed-By:[[:space:]]*\(\/[^[:space:]]*\).*/\1/p' \
         -e 's/.*signed-by=\(\/[^] ]*\).*/\1/p' | sort -u
 }
 
@@ -88,7 +80,7 @@ root_binfmt_state() {
 
 root_make() {
     local sources=() options=() keyring setting
-    mapfile -t sources < <(root_apt_sources)
+    mapfile -t sources < <(apt_source_files)
     ((${#sources[@]} > 0)) || { root_log "no apt sources on this machine"; return 1; }
     while read -r setting; do
         options+=(--aptopt="$setting")

@@ -53,6 +53,8 @@ stage "end-to-end on an emulated arm64 machine" \
     bash tests/e2e/run.sh --arch aarch64 --build-dir build-arm64
 stage "arm64 row converters and row filter chooser use vector loads" bash bench/check-aarch64-vectors.sh
 stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
+stage "the packages rebuilt elsewhere, later, without tests are byte-identical" \
+    packaging/check-reproducible.sh
 stage "Weston and Xorg under QEMU on x86_64 and arm64, tool from the packages" \
     bash tests/e2e/stacks/run.sh --arch x86_64,aarch64
 stage "benchmark smoke run (tiny frames, no peers)" bash bench/run.sh --smoke

@@ -30,18 +30,23 @@ missing_packages() {
     done
 }
 
+# add_architecture ARCH: dpkg learns ARCH, unless it is the machine's own, all,
+# or known already.
+add_architecture() {
+    local arch=$1
+    [[ $arch == "$(dpkg --print-architecture)" || $arch == all ]] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    echo "install: dpkg --add-architecture $arch" >&2
+    as_root dpkg --add-architecture "$arch"
+}
+
 # add_architectures PACKAGE...: dpkg learns every foreign architecture the
 # names ask for.
 add_architectures() {
-    local package arch native
-    native=$(dpkg --print-architecture)
+    local package
     for package in "$@"; do
         [[ $package == *:* ]] || continue
-        arch=${package#*:}
-        [[ $arch == "$native" || $arch == all ]] && continue
-        dpkg --print-foreign-architectures | grep -qx "$arch" && continue
-        echo "install: dpkg --add-architecture $arch" >&2
-        as_root dpkg --add-architecture "$arch" || return 1
+        add_architecture "${package#*:}" || return 1
     done
 }
 
@@ -59,4 +64,38 @@ install_missing() {
     # Waits for dpkg's lock, which a fresh machine's automatic updates may hold.
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+}
+
+# install_build_deps SOURCE_DIR [HOST_ARCH [PROFILES]] installs what building
+# the Debian source package in SOURCE_DIR needs, for HOST_ARCH (default the
+# machine's own; another is a cross build) under the comma-separated build
+# PROFILES, with apt-get build-dep; nothing when dpkg-checkbuilddeps finds it
+# all there. apt-get build-dep brings build-essential but not a cross build's
+# compilers, nor does dpkg-checkbuilddeps look for them: they come with
+# crossbuild-essential-HOST_ARCH, installed first.
+install_build_deps() {
+    local dir=$1 arch=${2:-$(dpkg --print-architecture)} profiles=${3:-}
+    local options=() essential=build-essential
+    if [[ $arch != "$(dpkg --print-architecture)" ]]; then
+        options+=(-a "$arch")
+        essential=crossbuild-essential-$arch
+    fi
+    [[ -z $profiles ]] || options+=(-P "$profiles")
+    install_missing dpkg-dev "$essential" || return 1
+    (cd "$dir" && dpkg-checkbuilddeps "${options[@]}") >/dev/null 2>&1 && return 0
+    add_architecture "$arch" || return 1
+    echo "install: apt-get build-dep${options[*]:+ ${options[*]}} ./ in $dir" >&2
+    as_root apt-get update -qq || return 1
+    (cd "$dir" && as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${options[@]}" ./ >/dev/null)
+}
+
+# apt_source_files: this machine's apt sources files, one a line: the only
+# place the mirrors of the root file systems made with mmdebstrap come from.
+apt_source_files() {
+    local f
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [[ -f $f ]] && grep -q '^[^#[:space:]]' "$f" && echo "$f"
+    done
+    return 0
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/lib/install-missing.sh against a stubbed dpkg, dpkg-query and
 # apt-get: what counts as installed for a name with and without an
-# architecture, and what install_missing asks apt and dpkg to do.
+# architecture, what install_missing and install_build_deps ask apt
+# and dpkg to do.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 stubs=$(mktemp -d)
@@ -13,6 +14,8 @@ libdrm-dev arm64 installed
 ca-certificates all installed
 libpng-dev amd64 installed
 libgtest-dev amd64 config-files
+dpkg-dev all installed
+build-essential amd64 installed
 DB
 cat >"$stubs/dpkg-query" <<'STUB'
 #!/bin/sh
@@ -36,6 +39,8 @@ cat >"$stubs/apt-get" <<'STUB'
 #!/bin/sh
 echo "apt-get $*" >>"$STUBS/calls"
 STUB
+# The source package's build dependencies are all there once this file is.
+printf '#!/bin/sh\n[ -e "$STUBS/satisfied" ]\n' >"$stubs/dpkg-checkbuilddeps"
 printf '#!/bin/sh\necho 0\n' >"$stubs/id"  # as root: no sudo in the way
 chmod +x "$stubs"/*
 export STUBS=$stubs PATH=$stubs:$PATH
@@ -74,6 +79,22 @@ install_missing libpng-dev:arm64 2>/dev/null
 expect "a known foreign architecture is not added again" \
     "apt-get update -qq
 apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 libpng-dev:arm64" "$(cat "$stubs/calls")"
+
+rm "$stubs/calls" "$stubs/foreign"
+touch "$stubs/satisfied"
+install_build_deps "$stubs"
+expect "build dependencies there: no dpkg or apt-get call" "" "$(cat "$stubs/calls" 2>/dev/null)"
+install_build_deps "$stubs" arm64 cross,nocheck 2>/dev/null
+expect "a cross build gets its compilers even when dpkg-checkbuilddeps is content" \
+    "apt-get update -qq
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 crossbuild-essential-arm64" "$(cat "$stubs/calls")"
+rm "$stubs/calls" "$stubs/satisfied"
+echo "crossbuild-essential-arm64 all installed" >>"$stubs/db"
+install_build_deps "$stubs" arm64 cross,nocheck 2>/dev/null
+expect "missing build dependencies: arm64 added, build-dep with the profiles" \
+    "dpkg --add-architecture arm64
+apt-get update -qq
+apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 -a arm64 -P cross,nocheck ./" "$(cat "$stubs/calls")"
 
 ((failures == 0)) && echo "install-missing: all cases passed"
 ((failures == 0))

@@ -16,15 +16,6 @@
 # as root.
 # Needs lib.sh (e2e_log, e2e_die, as_root) and STACKS_DIR.
 
-# The apt sources files of this machine, the only place the mirrors come from.
-stacks_apt_sources() {
-    local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] && grep -q '^[^#[:space:]]' "$f" && echo "$f"
-    done
-    return 0
-}
-
 stacks_packages() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$STACKS_DIR/packages.txt" | paste -sd, -; }
 
 stacks_rootfs_key() {
@@ -76,7 +67,7 @@ stacks_register_unpacked() {
 # stacks_mmdebstrap TREE: the packages, unpacked (arm64) or installed (amd64).
 stacks_mmdebstrap() {
     local tree=$1 sources=() how=()
-    mapfile -t sources < <(stacks_apt_sources)
+    mapfile -t sources < <(apt_source_files)
     [ ${#sources[@]} -gt 0 ] || e2e_die "no apt sources file on this machine"
     if [ "$E2E_DEB_ARCH" = "$(dpkg --print-architecture)" ]; then
         how=(--variant=essential)

@@ -11,9 +11,9 @@
 #   --arch       guest architecture (default x86_64); with two, both run at
 #                once, one boot at a time each, and their results are added
 #   --build-dir  default build (x86_64) or build-arm64 (aarch64); holds the
-#                package, the caches and the work files (DIR/e2e/)
-#   --deb        the package to install in the guest (default the one in the
-#                build directory, from packaging/build-debs.sh)
+#                caches and the work files (DIR/e2e/)
+#   --deb        the package to install in the guest (default the one in
+#                build-packages/debs/, from packaging/build-debs.sh)
 #   --tool       a bare binary to put in the guest instead (a broken build)
 #   --boots      default virtio,cirrus
 #   --no-install do not apt-get the host's packages
@@ -108,8 +108,10 @@ if [ -n "$tool" ]; then
     [ -x "$tool" ] || e2e_die "no binary at $tool"
     want_tool=$tool
 else
-    [ -n "$deb" ] || deb=$(ls "$build_dir"/scanoutsnap_*_"$E2E_DEB_ARCH".deb 2>/dev/null | head -n1)
-    [ -f "$deb" ] || e2e_die "no scanoutsnap_*_$E2E_DEB_ARCH.deb in $build_dir (run packaging/build-debs.sh)"
+    debs=$E2E_ROOT/build-packages/debs
+    # The tool's package, not its -dbgsym companion.
+    [ -n "$deb" ] || deb=$(ls "$debs"/scanoutsnap_*_"$E2E_DEB_ARCH".deb 2>/dev/null | head -n1)
+    [ -f "$deb" ] || e2e_die "no scanoutsnap_*_$E2E_DEB_ARCH.deb in $debs (run packaging/build-debs.sh)"
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$E2E_DEB_ARCH" ] || e2e_die "$deb is not for $E2E_DEB_ARCH"
     want_tool=$work/deb-scanoutsnap
     dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/scanoutsnap >"$want_tool"
