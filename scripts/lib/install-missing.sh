@@ -69,10 +69,13 @@ install_missing() {
 # install_build_deps SOURCE_DIR [HOST_ARCH [PROFILES]] installs what building
 # the Debian source package in SOURCE_DIR needs, for HOST_ARCH (default the
 # machine's own; another is a cross build) under the comma-separated build
-# PROFILES, with apt-get build-dep; nothing when dpkg-checkbuilddeps finds it
-# all there. apt-get build-dep brings build-essential but not a cross build's
-# compilers, nor does dpkg-checkbuilddeps look for them: they come with
-# crossbuild-essential-HOST_ARCH, installed first.
+# PROFILES, with apt-get build-dep; nothing when apt's own simulation of it
+# would install nothing. dpkg-checkbuilddeps is no judge of a cross build: it
+# takes the build machine's copy of a Multi-Arch: same tool such as pkg-config
+# for the one the build needs, which is HOST_ARCH's (it brings
+# aarch64-linux-gnu-pkg-config). apt-get build-dep brings build-essential but
+# not a cross build's compilers: they come with crossbuild-essential-HOST_ARCH,
+# installed first.
 install_build_deps() {
     local dir=$1 arch=${2:-$(dpkg --print-architecture)} profiles=${3:-}
     local options=() essential=build-essential
@@ -82,12 +85,22 @@ install_build_deps() {
     fi
     [[ -z $profiles ]] || options+=(-P "$profiles")
     install_missing dpkg-dev "$essential" || return 1
-    (cd "$dir" && dpkg-checkbuilddeps "${options[@]}") >/dev/null 2>&1 && return 0
     add_architecture "$arch" || return 1
+    build_deps_satisfied "$dir" "${options[@]}" && return 0
     echo "install: apt-get build-dep${options[*]:+ ${options[*]}} ./ in $dir" >&2
     as_root apt-get update -qq || return 1
     (cd "$dir" && as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get build-dep -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${options[@]}" ./ >/dev/null)
+}
+
+# build_deps_satisfied SOURCE_DIR [OPTION...] succeeds when apt-get build-dep
+# with the OPTIONs would install nothing. A simulation that fails (no package
+# lists yet, an architecture just added) counts as unsatisfied.
+build_deps_satisfied() {
+    local dir=$1 plan
+    shift
+    plan=$(cd "$dir" && apt-get build-dep -s "$@" ./ 2>/dev/null) || return 1
+    ! grep -q '^Inst ' <<<"$plan"
 }
 
 # apt_source_files: this machine's apt sources files, one a line: the only
