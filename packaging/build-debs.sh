@@ -29,12 +29,6 @@ fail() {
   echo "build-debs: $*" >&2
   exit 1
 }
-# show_build_failure LOG: CMake's own errors, which come long before the end of
-# a failed configure's log, then the log's end.
-show_build_failure() {
-  grep -A8 'CMake Error' "$1" | head -n 40
-  tail -n 40 "$1"
-}
 
 native=$(debs_native_arch)
 arches=("$@")
@@ -67,7 +61,7 @@ for arch in "${arches[@]}"; do
   fi
   log=build-packages/build-$arch.log
   debs_build "$tree" "$arch" >"$log" 2>&1 ||
-    { show_build_failure "$log"; fail "dpkg-buildpackage for $arch failed (log $log)"; }
+    { debs_show_failure "$log"; fail "dpkg-buildpackage for $arch failed (log $log)"; }
   grep -E '^dpkg-deb: building|tests passed|^Total Test time' "$log" || true
 
   step "$arch: lintian"

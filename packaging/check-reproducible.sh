@@ -59,23 +59,22 @@ shift_seconds=$(($(in_rebuild_conditions date +%s) - $(date +%s)))
 
 # Both architectures at once, one job each.
 pids=()
-profile=()
 for arch in "${arches[@]}"; do
     ls "$DEBS_DIR"/*_"$arch".deb >/dev/null 2>&1 ||
         fail "no $arch packages in $DEBS_DIR: run packaging/build-debs.sh first"
     parent=$work/$arch/elsewhere
     debs_clone "$parent" scanoutsnap-again
+    profile=()  # a cross build brings its own profiles
     [[ $arch != "$(debs_native_arch)" ]] || profile=(-Pnocheck)
     debs_build_deps "$parent/scanoutsnap-again" "$arch" nocheck
     echo "== $arch: dpkg-buildpackage in $parent/scanoutsnap-again"
     in_rebuild_conditions bash -c 'source packaging/lib.sh && debs_build "$@"' \
         sh "$parent/scanoutsnap-again" "$arch" "${profile[@]}" >"$work/build-$arch.log" 2>&1 &
     pids+=($!)
-    profile=()
 done
 for i in "${!arches[@]}"; do
     wait "${pids[$i]}" ||
-        { tail -n 40 "$work/build-${arches[$i]}.log"; fail "the ${arches[$i]} rebuild failed"; }
+        { debs_show_failure "$work/build-${arches[$i]}.log"; fail "the ${arches[$i]} rebuild failed"; }
 done
 
 echo "== sha256 of the packages: build-debs.sh's, then the rebuild's"

@@ -35,6 +35,13 @@ debs_build() {
     (cd "$tree" && dpkg-buildpackage "${options[@]}" "$@" -us -uc -b)
 }
 
+# debs_show_failure LOG: what a failed build's LOG says: CMake's own errors,
+# which come long before the end of a failed configure's log, then its end.
+debs_show_failure() {
+    grep -A8 'CMake Error' "$1" | head -n 40
+    tail -n 40 "$1"
+}
+
 # debs_build_deps TREE ARCH [PROFILES]: what building TREE for ARCH needs,
 # installed; a cross build adds its profiles.
 debs_build_deps() {

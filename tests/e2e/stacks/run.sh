@@ -32,6 +32,8 @@ source "$STACKS_DIR/rootfs.sh"
 source "$STACKS_DIR/guest.sh"
 # shellcheck source=tests/e2e/stacks/checks.sh
 source "$STACKS_DIR/checks.sh"
+# shellcheck source=packaging/lib.sh
+source "$E2E_ROOT/packaging/lib.sh"  # DEBS_DIR
 
 arch=x86_64
 build_dir=
@@ -108,7 +110,7 @@ if [ -n "$tool" ]; then
     [ -x "$tool" ] || e2e_die "no binary at $tool"
     want_tool=$tool
 else
-    debs=$E2E_ROOT/build-packages/debs
+    debs=$E2E_ROOT/$DEBS_DIR
     # The tool's package, not its -dbgsym companion.
     [ -n "$deb" ] || deb=$(ls "$debs"/scanoutsnap_*_"$E2E_DEB_ARCH".deb 2>/dev/null | head -n1)
     [ -f "$deb" ] || e2e_die "no scanoutsnap_*_$E2E_DEB_ARCH.deb in $debs (run packaging/build-debs.sh)"
