@@ -1,9 +1,9 @@
-# The fresh Debian 12 root in which CI runs the README's commands (sourced by
-# .ci/run, bash): made with mmdebstrap from this machine's apt sources, as a
-# fresh install has it (Essential and Priority important, plus git, sudo and
-# ca-certificates), with one normal user of the sudo group. Everything that
-# mounts, enters or removes the root is here, so that nothing of it stays
-# behind on the host.
+# A fresh Debian root in which CI runs the README's commands (sourced by
+# .ci/run, bash): made with mmdebstrap from this machine's apt sources, the
+# suite renamed to the release wanted, as a fresh install has it (Essential
+# and Priority important, plus git, sudo and ca-certificates), with one normal
+# user of the sudo group. Everything that mounts, enters or removes the root
+# is here, so that nothing of it stays behind on the host.
 # Needs: ROOT (an absolute path, made and removed here), ROOT_USER and
 # scripts/lib/install-missing.sh.
 
@@ -52,7 +52,7 @@ root_kill_processes() {
 # without crossing into another file system. Safe to call when ROOT is gone.
 root_remove() {
     local point
-    [[ -e $ROOT ]] || { rm -f "$ROOT.log"; return 0; }
+    [[ -e $ROOT ]] || { rm -rf "$ROOT.log" "$ROOT.sources"; return 0; }
     root_kill_processes
     sleep 1
     while read -r point; do
@@ -65,7 +65,7 @@ root_remove() {
         root_mounts >&2
         return 1
     fi
-    rm -rf --one-file-system "$ROOT" "$ROOT.log"
+    rm -rf --one-file-system "$ROOT" "$ROOT.log" "$ROOT.sources"
 }
 
 # root_binfmt_state: the host's binfmt_misc entries with their contents.
@@ -78,9 +78,30 @@ root_binfmt_state() {
     done
 }
 
+# root_sources SUITE DIR: this machine's apt sources files, copied into DIR
+# with the machine's own release renamed to SUITE wherever it names a suite
+# (bookworm-security becomes SUITE-security and so on); prints the copies.
+root_sources() {
+    local suite=$1 dir=$2 own f copy
+    own=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    [[ -n $own ]] || { root_log "this machine's release has no code name"; return 1; }
+    mkdir -p "$dir"
+    while read -r f; do
+        copy=$dir/$(basename "$f")
+        awk -v own="$own" -v suite="$suite" '
+            /^[[:space:]]*(Suites:|deb(-src)?[[:space:]])/ {
+                for (i = 1; i <= NF; i++)
+                    if ($i == own || index($i, own "-") == 1) $i = suite substr($i, length(own) + 1)
+            }
+            { print }' "$f" >"$copy"
+        echo "$copy"
+    done < <(apt_source_files)
+}
+
+# root_make SUITE: the root, of release SUITE.
 root_make() {
-    local sources=() options=() keyring setting
-    mapfile -t sources < <(apt_source_files)
+    local suite=$1 sources=() options=() keyring setting
+    mapfile -t sources < <(root_sources "$suite" "$ROOT.sources")
     ((${#sources[@]} > 0)) || { root_log "no apt sources on this machine"; return 1; }
     while read -r setting; do
         options+=(--aptopt="$setting")
@@ -92,9 +113,9 @@ root_make() {
         [[ -f $keyring ]] || continue
         options+=(--customize-hook="[ -e \"\$1$keyring\" ] || install -D -m 644 $keyring \"\$1$keyring\"")
     done < <(root_source_keyrings)
-    root_log "mmdebstrap --variant=important --include=git,sudo,ca-certificates bookworm from ${sources[*]}${options:+ with ${options[*]}}"
+    root_log "mmdebstrap --variant=important --include=git,sudo,ca-certificates $suite from ${sources[*]}${options:+ with ${options[*]}}"
     mmdebstrap --mode=root --variant=important --include=git,sudo,ca-certificates \
-        "${options[@]}" bookworm "$ROOT" "${sources[@]}" >"$ROOT.log" 2>&1 ||
+        "${options[@]}" "$suite" "$ROOT" "${sources[@]}" >"$ROOT.log" 2>&1 ||
         { tail -n 30 "$ROOT.log" >&2; root_log "mmdebstrap failed (log $ROOT.log)"; return 1; }
 }
 

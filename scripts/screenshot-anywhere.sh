@@ -59,8 +59,8 @@ fi
 if [ -n "$force_qemu" ] || [ -z "$device" ]; then
     use_qemu=1
     case "$host_arch" in
-    x86_64) E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils "${build_packages[@]}") ;;
-    aarch64) E2E_PACKAGES=(qemu-system-arm kmod cpio binutils "${build_packages[@]}") ;;
+    x86_64) E2E_PACKAGES=(qemu-system-x86 busybox-static kmod xz-utils cpio binutils "${build_packages[@]}") ;;
+    aarch64) E2E_PACKAGES=(qemu-system-arm kmod xz-utils cpio binutils "${build_packages[@]}") ;;
     esac
 else
     E2E_PACKAGES=("${build_packages[@]}")

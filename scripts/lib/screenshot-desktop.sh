@@ -19,7 +19,7 @@ source "$STACKS_DIR/guest.sh"
 
 t0=$(date +%s)
 stacks_arch_setup x86_64
-E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils mmdebstrap e2fsprogs
+E2E_PACKAGES=(qemu-system-x86 busybox-static kmod xz-utils cpio binutils mmdebstrap e2fsprogs
     cmake make g++ pkg-config libdrm-dev libpng-dev)
 e2e_install_packages
 

@@ -32,8 +32,8 @@ e2e_arch_setup() {
         E2E_CONSOLE=ttyS0
         E2E_KERNEL_META=linux-image-amd64
         E2E_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs)
-        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod cpio binutils cmake make g++ pkg-config
-            libdrm-dev libpng-dev)
+        E2E_PACKAGES=(qemu-system-x86 busybox-static kmod xz-utils cpio binutils cmake make g++
+            pkg-config libdrm-dev libpng-dev)
         ;;
     aarch64)
         E2E_DEB_ARCH=arm64
@@ -49,7 +49,7 @@ e2e_arch_setup() {
         # The arm64 -dev packages go with their amd64 twins in one call, so that
         # the versions match (multiarch).
         # (GoogleTest too: the project's cross configure wants it.)
-        E2E_PACKAGES=(qemu-system-arm kmod cpio binutils file cmake make g++ pkg-config
+        E2E_PACKAGES=(qemu-system-arm kmod xz-utils cpio binutils file cmake make g++ pkg-config
             g++-aarch64-linux-gnu libdrm-dev libpng-dev libdrm-dev:arm64 libpng-dev:arm64
             libgtest-dev libgtest-dev:arm64 libgmock-dev libgmock-dev:arm64
             libstdc++6:arm64 libgcc-s1:arm64)
@@ -161,49 +161,85 @@ e2e_fetch_kernel() {
         deb=$(e2e_apt_download "$cache" "$pkg:$E2E_DEB_ARCH")
         dpkg-deb -x "$deb" "$E2E_KROOT" || e2e_die "dpkg-deb -x $deb failed"
         rm -f "$deb"
-        E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
+        e2e_kernel_tree
         depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
         # shellcheck disable=SC2086
         e2e_prune_modules $want
         echo "$want" >"$E2E_KROOT/.unpacked"
     fi
-    E2E_KVER=$(ls "$E2E_KROOT/lib/modules" | head -n1)
-    E2E_KERNEL=$(ls "$E2E_KROOT"/boot/vmlinuz-* | head -n1)
-    [ -f "$E2E_KERNEL" ] || e2e_die "no vmlinuz in $E2E_KROOT/boot"
+    e2e_kernel_tree
+    E2E_KERNEL=$E2E_KROOT/boot/vmlinuz-$E2E_KVER
+    [ -f "$E2E_KERNEL" ] || e2e_die "no vmlinuz-$E2E_KVER in $E2E_KROOT/boot"
     e2e_log "kernel $pkg ($E2E_KVER): $E2E_KERNEL"
 }
 
+# e2e_kernel_tree: sets E2E_KVER from the unpacked package in E2E_KROOT: the
+# directory of its modules (lib/modules/VERSION, or usr/lib/modules/VERSION
+# where the package installs below /usr only). depmod and modprobe look below
+# lib/modules of the tree they are given, so that path leads there too.
+e2e_kernel_tree() {
+    local dir
+    for dir in lib/modules usr/lib/modules; do
+        [ -d "$E2E_KROOT/$dir" ] || continue
+        E2E_KVER=$(find "$E2E_KROOT/$dir/" -mindepth 2 -maxdepth 2 -name modules.order -printf '%h\n' |
+            sed 's|.*/||' | head -n1)
+        [ -n "$E2E_KVER" ] || continue
+        if [ "$dir" != lib/modules ] && [ ! -e "$E2E_KROOT/lib/modules" ]; then
+            mkdir -p "$E2E_KROOT/lib"
+            ln -s ../"$dir" "$E2E_KROOT/lib/modules"
+        fi
+        return 0
+    done
+    e2e_die "no modules directory (lib/modules/VERSION/modules.order) in $E2E_KROOT"
+}
+
 # e2e_prune_modules MODULE...: drops every module but these and their
-# dependencies (most of the package's 400 MB), then rebuilds modules.dep.
+# dependencies (most of the package's 400 MB), unpacks the ones it keeps
+# where the package compresses them (busybox's insmod in the guest takes
+# them as they are), then rebuilds modules.dep.
 e2e_prune_modules() {
-    local keep=$E2E_KROOT/.keep
+    local keep=$E2E_KROOT/.keep kernel=$E2E_KROOT/lib/modules/$E2E_KVER/kernel
     modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "$@" |
         awk '$1 == "insmod" { print $2 }' | sort -u >"$keep"
     [ -s "$keep" ] || e2e_die "no modules found for $*"
-    find "$E2E_KROOT/lib/modules/$E2E_KVER/kernel" -name '*.ko*' -type f | sort |
-        comm -23 - "$keep" | xargs -r rm -f
+    # modprobe names them by the path below lib/modules.
+    find "$kernel/" -name '*.ko*' -type f | sort | comm -23 - "$keep" | xargs -r rm -f
     rm -f "$keep"
+    find "$kernel/" -name '*.ko.xz' -exec xz -d {} + || e2e_die "xz -d of the modules failed"
+    find "$kernel/" -name '*.ko.zst' -exec zstd -q -d --rm {} + || e2e_die "zstd -d of the modules failed"
+    find "$kernel/" -name '*.ko.gz' -exec gzip -d {} + || e2e_die "gzip -d of the modules failed"
     depmod -b "$E2E_KROOT" "$E2E_KVER" || e2e_die "depmod failed"
 }
 
 # e2e_fetch_busybox CACHEDIR: sets E2E_BUSYBOX to a static busybox for the arch.
 e2e_fetch_busybox() {
     if [ "$E2E_DEB_ARCH" = amd64 ]; then
-        E2E_BUSYBOX=/bin/busybox
-        [ -x "$E2E_BUSYBOX" ] || e2e_die "no /bin/busybox (package busybox-static)"
+        E2E_BUSYBOX=$(e2e_busybox_in "")
+        [ -n "$E2E_BUSYBOX" ] || e2e_die "no busybox in /usr/bin or /bin (package busybox-static)"
         return 0
     fi
     # busybox-static has no multiarch support: unpack the foreign one.
     local cache=$1/busybox-$E2E_DEB_ARCH deb
-    E2E_BUSYBOX=$cache/root/bin/busybox
-    if [ ! -x "$E2E_BUSYBOX" ]; then
+    E2E_BUSYBOX=$(e2e_busybox_in "$cache/root")
+    if [ -z "$E2E_BUSYBOX" ]; then
         rm -rf "$cache"
         mkdir -p "$cache"
         deb=$(e2e_apt_download "$cache" "busybox-static:$E2E_DEB_ARCH")
         dpkg-deb -x "$deb" "$cache/root" || e2e_die "dpkg-deb -x $deb failed"
         rm -f "$deb"
+        E2E_BUSYBOX=$(e2e_busybox_in "$cache/root")
     fi
-    [ -x "$E2E_BUSYBOX" ] || e2e_die "no busybox in busybox-static:$E2E_DEB_ARCH"
+    [ -n "$E2E_BUSYBOX" ] || e2e_die "no busybox in busybox-static:$E2E_DEB_ARCH"
+}
+
+# e2e_busybox_in TREE: the busybox program in TREE (the package puts it in
+# /usr/bin or in /bin), or nothing.
+e2e_busybox_in() {
+    local f
+    for f in "$1/usr/bin/busybox" "$1/bin/busybox"; do
+        [ -x "$f" ] && [ ! -L "$f" ] && { echo "$f"; return 0; }
+    done
+    return 0
 }
 
 # e2e_shared_libs BINARY: the shared objects BINARY needs (absolute paths),

@@ -1,6 +1,6 @@
-# The display-stack guest's root file system (sourced by run.sh, bash): Debian
-# 12 packages from packages.txt, fetched by mmdebstrap through this machine's
-# own apt sources, trimmed, and kept as an ext4 image that guests boot with
+# The display-stack guest's root file system (sourced by run.sh, bash): the
+# packages from packages.txt of this machine's own Debian release, fetched by
+# mmdebstrap through this machine's own apt sources, trimmed, and kept as an ext4 image that guests boot with
 # QEMU's -snapshot, so that they never change it. The image is cached under
 # a key made of the package list, the architecture and the scripts that build
 # it; another key builds a new one.
@@ -18,9 +18,12 @@
 
 stacks_packages() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$STACKS_DIR/packages.txt" | paste -sd, -; }
 
+# stacks_suite: this machine's release (its code name), which the guest's is.
+stacks_suite() { (. /etc/os-release && echo "$VERSION_CODENAME"); }
+
 stacks_rootfs_key() {
     cat "$STACKS_DIR/packages.txt" "$STACKS_DIR/rootfs.sh" "$STACKS_DIR/guest/configure.sh" |
-        { sha256sum; echo "$E2E_DEB_ARCH"; } | sha256sum | cut -c1-16
+        { sha256sum; echo "$E2E_DEB_ARCH $(stacks_suite)"; } | sha256sum | cut -c1-16
 }
 
 # stacks_register_deb ADMINDIR PARTS DEB: one package's part of the work of
@@ -66,7 +69,9 @@ stacks_register_unpacked() {
 
 # stacks_mmdebstrap TREE: the packages, unpacked (arm64) or installed (amd64).
 stacks_mmdebstrap() {
-    local tree=$1 sources=() how=()
+    local tree=$1 sources=() how=() suite
+    suite=$(stacks_suite)
+    [ -n "$suite" ] || e2e_die "this machine's release has no code name (/etc/os-release)"
     mapfile -t sources < <(apt_source_files)
     [ ${#sources[@]} -gt 0 ] || e2e_die "no apt sources file on this machine"
     if [ "$E2E_DEB_ARCH" = "$(dpkg --print-architecture)" ]; then
@@ -79,12 +84,12 @@ stacks_mmdebstrap() {
             --setup-hook='for d in bin sbin lib; do ln -s usr/$d "$1/$d"; mkdir -p "$1/usr/$d"; done'
             --skip=check/qemu --skip=cleanup/apt/cache)
     fi
-    e2e_log "mmdebstrap bookworm ($E2E_DEB_ARCH, ${how[0]}) from ${sources[*]}"
+    e2e_log "mmdebstrap $suite ($E2E_DEB_ARCH, ${how[0]}) from ${sources[*]}"
     as_root mmdebstrap --mode=root --arch="$E2E_DEB_ARCH" "${how[@]}" --include="$(stacks_packages)" \
         --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
         --dpkgopt='path-exclude=/usr/share/info/*' --dpkgopt='path-exclude=/usr/share/locale/*' \
         --dpkgopt='path-exclude=/usr/share/i18n/*' --dpkgopt='path-exclude=/usr/share/lintian/*' \
-        bookworm "$tree" "${sources[@]}" >"$tree.log" 2>&1 ||
+        "$suite" "$tree" "${sources[@]}" >"$tree.log" 2>&1 ||
         { tail -n 20 "$tree.log" >&2; e2e_die "mmdebstrap failed (log $tree.log)"; }
 }
 
