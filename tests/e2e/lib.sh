@@ -198,11 +198,14 @@ e2e_kernel_tree() {
 # where the package compresses them (busybox's insmod in the guest takes
 # them as they are), then rebuilds modules.dep.
 e2e_prune_modules() {
-    local keep=$E2E_KROOT/.keep kernel=$E2E_KROOT/lib/modules/$E2E_KVER/kernel
+    local keep=$E2E_KROOT/.keep kernel
+    kernel=$(realpath "$E2E_KROOT/lib/modules/$E2E_KVER/kernel")
+    # modprobe names them by the path below its own modules directory:
+    # lib/modules (kmod 30) or usr/lib/modules (kmod 34), one of them the
+    # link to the other here; compared by their real paths.
     modprobe -d "$E2E_KROOT" -S "$E2E_KVER" -a --show-depends "$@" |
-        awk '$1 == "insmod" { print $2 }' | sort -u >"$keep"
+        awk '$1 == "insmod" { print $2 }' | xargs -r realpath | sort -u >"$keep"
     [ -s "$keep" ] || e2e_die "no modules found for $*"
-    # modprobe names them by the path below lib/modules.
     find "$kernel/" -name '*.ko*' -type f | sort | comm -23 - "$keep" | xargs -r rm -f
     rm -f "$keep"
     find "$kernel/" -name '*.ko.xz' -exec xz -d {} + || e2e_die "xz -d of the modules failed"
