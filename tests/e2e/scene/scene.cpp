@@ -49,6 +49,11 @@
 //       Prints what the driver says of PRIME (DRM_CAP_PRIME): "import",
 //       "export", both, or "none", on one line.
 //
+//   scene planes [-d DEV]
+//       Lists every plane: type, CRTC, framebuffer, and for one that shows a
+//       framebuffer its size, pitch, format, modifier, source rectangle and
+//       place on the CRTC.
+//
 //   scene runas UID GID PROGRAM [ARG...]
 //       Drops all groups and becomes UID/GID for good, then executes PROGRAM.
 //
@@ -1111,6 +1116,62 @@ int cmd_prime(const std::string& dev) {
     return 0;
 }
 
+// One line per plane on standard output: its type, CRTC and framebuffer, and
+// for a plane that shows one, the framebuffer's size, pitch, format and
+// modifier and where the plane puts it. Atomic, for the planes' positions.
+int cmd_planes(const std::string& dev) {
+    const int fd = open(dev.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        die("open " + dev);
+    }
+    drmSetClientCap(fd, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1);
+    if (drmSetClientCap(fd, DRM_CLIENT_CAP_ATOMIC, 1) != 0) {
+        die("DRM_CLIENT_CAP_ATOMIC");
+    }
+    // Kernels before 6.8 do not know it and show the cursor plane anyway.
+    drmSetClientCap(fd, DRM_CLIENT_CAP_CURSOR_PLANE_HOTSPOT, 1);
+    drmModePlaneRes* pres = drmModeGetPlaneResources(fd);
+    if (pres == nullptr) {
+        die("drmModeGetPlaneResources");
+    }
+    for (uint32_t i = 0; i < pres->count_planes; ++i) {
+        drmModePlane* pl = drmModeGetPlane(fd, pres->planes[i]);
+        if (pl == nullptr) {
+            continue;
+        }
+        const auto prop = [&](const char* name) {
+            return prop_value(fd, pl->plane_id, DRM_MODE_OBJECT_PLANE, name);
+        };
+        const uint64_t type = prop("type");
+        const char* type_name = type == DRM_PLANE_TYPE_PRIMARY  ? "primary"
+                                : type == DRM_PLANE_TYPE_CURSOR ? "cursor"
+                                                                : "overlay";
+        std::printf("plane %u %s crtc %u fb %u", pl->plane_id, type_name, pl->crtc_id, pl->fb_id);
+        drmModeFB2* fb = pl->fb_id != 0 ? drmModeGetFB2(fd, pl->fb_id) : nullptr;
+        if (fb != nullptr) {
+            std::printf(
+                " %ux%u pitch %u format 0x%08x modifier 0x%llx src %llu,%llu %llux%llu"
+                " at %lld,%lld %llux%llu",
+                fb->width, fb->height, fb->pitches[0], fb->pixel_format,
+                static_cast<unsigned long long>(fb->modifier),
+                static_cast<unsigned long long>(prop("SRC_X") >> 16),
+                static_cast<unsigned long long>(prop("SRC_Y") >> 16),
+                static_cast<unsigned long long>(prop("SRC_W") >> 16),
+                static_cast<unsigned long long>(prop("SRC_H") >> 16),
+                static_cast<long long>(static_cast<int64_t>(prop("CRTC_X"))),
+                static_cast<long long>(static_cast<int64_t>(prop("CRTC_Y"))),
+                static_cast<unsigned long long>(prop("CRTC_W")),
+                static_cast<unsigned long long>(prop("CRTC_H")));
+            drmModeFreeFB2(fb);
+        }
+        std::printf("\n");
+        drmModeFreePlane(pl);
+    }
+    drmModeFreePlaneResources(pres);
+    close(fd);
+    return 0;
+}
+
 int cmd_runas(char** argv) {
     const auto uid = static_cast<uid_t>(std::strtoul(argv[0], nullptr, 10));
     const auto gid = static_cast<gid_t>(std::strtoul(argv[1], nullptr, 10));
@@ -1126,6 +1187,7 @@ int usage() {
         "usage: scene dump [-d DEV] OUT\n"
         "       scene hold [-d DEV] [-p PERIOD_US] LAYOUT READYFILE EXPECTDIR\n"
         "       scene prime [-d DEV]\n"
+        "       scene planes [-d DEV]\n"
         "       scene runas UID GID PROGRAM [ARG...]\n",
         stderr);
     return 2;
@@ -1151,6 +1213,9 @@ int main(int argc, char** argv) {
     if (cmd == "hold" && args.size() >= 2 && args[0] == "-p") {
         period_us = std::strtol(args[1].c_str(), nullptr, 10);
         args.erase(args.begin(), args.begin() + 2);
+    }
+    if (cmd == "planes" && args.empty()) {
+        return cmd_planes(dev);
     }
     if (cmd == "dump" && args.size() == 1) {
         return cmd_dump(dev, args[0]);
