@@ -1,6 +1,7 @@
 # The display-stack tier's verdicts (sourced by run.sh, bash), made on the
 # host from what a boot brought back in $res: case functions for check()
-# (lib.sh). Needs: pngcmp, want_tool, E2E_DEB_ARCH, arch, tool, work.
+# (lib.sh). Needs: pngcmp, want_tool, E2E_DEB_ARCH, arch, tool, work,
+# STACKS_OPTIONAL (the optional stacks the guest has, one a line).
 
 # The tail of a log, for a stack that did not come up or a case that did not run.
 why_log() { # why_log FILE
@@ -90,12 +91,14 @@ case_weston() {
     note "weston-screenshooter on XRGB8888, still desktop: $("$pngcmp" alpha "$s/before" 2>&1)"
 }
 
-# Busy Weston: twenty runs while a client animates; outside the animated
+# A busy stack: twenty runs while a client animates; outside the animated
 # region (where the oracle's pictures differ) each PNG is the oracle's.
+# case_busy STACK CASE: the stack's directory and log (STACK.log), the runs'
+# names (CASE-1 to CASE-20).
 case_busy() {
-    local s=$res/weston/busy i box n=0
-    stack_up weston weston.log || return 0
-    ran busy-20 weston/busy simple-shm.log || return 0
+    local st=$1 c=$2 s=$res/$1/busy i box n=0
+    stack_up "$st" "$st.log" || return 0
+    ran "$c-20" "$st/busy" simple-shm.log || return 0
     box=$("$pngcmp" box "$s"/oracle-{1,2,3,4,5,6} 2>&1) || { why "$box"; return 0; }
     if [ "$box" = none ]; then
         why "the oracle's six pictures are equal: the client did not animate"
@@ -107,14 +110,14 @@ case_busy() {
         why "the animated region $box covers a quarter of the screen or more"
     note "animated region ${b[2]}x${b[3]} at ${b[0]},${b[1]}"
     for i in $(seq 1 20); do
-        [ -f "$res/busy-$i/rc" ] || { why "run $i did not happen"; continue; }
-        tool_ok "busy-$i"
-        [ -f "$res/busy-$i/files/screenshot.png" ] || continue
-        same "$res/busy-$i/files/screenshot.png" "$s/oracle-1" "$box" &&
+        [ -f "$res/$c-$i/rc" ] || { why "run $i did not happen"; continue; }
+        tool_ok "$c-$i"
+        [ -f "$res/$c-$i/files/screenshot.png" ] || continue
+        same "$res/$c-$i/files/screenshot.png" "$s/oracle-1" "$box" &&
             n=$((n + 1))
     done
     note "$n of 20 PNGs equal the oracle outside the animated region"
-    note "weston-screenshooter with simple-shm on screen: $("$pngcmp" alpha "$s/oracle-1" 2>&1)"
+    note "the oracle with simple-shm on screen: $("$pngcmp" alpha "$s/oracle-1" 2>&1)"
 }
 png_pixels() { "$pngcmp" info "$1" | awk -Fx '{ split($2, h, " "); print $1 * h[1] }'; }
 
@@ -148,11 +151,69 @@ case_weston565() {
         "$("$pngcmp" colours "$s/screenshooter" 2>&1) colour(s)"
 }
 
+# planes_ok STACK: the display's planes as the suite's reader listed them
+# just before the tool ran: the primary plane shows a linear XRGB8888
+# framebuffer of the PNG's size over the whole CRTC, no overlay plane shows
+# anything, and whatever the cursor plane shows (the pointer, in neither the
+# tool's picture nor grim's) is where `grim -c`, which draws the pointer
+# into its picture, differs from the tool's PNG, and the only place.
+planes_ok() {
+    local f=$res/$1/planes.txt png=$res/$1/files/screenshot.png size line box
+    local -a pl b
+    [ -s "$f" ] || { why "no list of the planes"; return 0; }
+    size=$("$pngcmp" info "$png" 2>/dev/null | cut -d' ' -f1)
+    # plane ID TYPE crtc C fb F WxH pitch P format X modifier M src X,Y WxH at X,Y WxH
+    line=$(grep ' primary ' "$f" | grep -v ' fb 0$' || true)
+    read -r -a pl <<<"$line"
+    [ "${pl[7]:-}" = "$size" ] && [ "${pl[11]}" = 0x34325258 ] && [ "${pl[13]}" = 0x0 ] &&
+        [ "${pl[18]}" = 0,0 ] && [ "${pl[19]}" = "$size" ] ||
+        why "the primary plane does not show a linear XRGB8888 framebuffer of $size over the whole screen: ${line:-none}"
+    line=$(grep ' overlay ' "$f" | grep -v ' fb 0$' || true)
+    [ -z "$line" ] || why "an overlay plane shows a framebuffer, which neither picture holds: $line"
+    note "planes: $(paste -sd';' "$f" | sed 's/;/; /g')"
+    [ -f "$res/$1/with-cursor" ] || { why "no picture from grim -c"; return 0; }
+    box=$("$pngcmp" box "$png" "$res/$1/with-cursor" 2>&1) || { why "$box"; return 0; }
+    line=$(grep ' cursor ' "$f" | grep -v ' fb 0$' || true)
+    if [ -z "$line" ]; then
+        [ "$box" = none ] || why "no cursor plane shows anything, yet grim -c differs from the PNG in $box"
+        return 0
+    fi
+    read -r -a pl <<<"$line"
+    [ "${pl[11]}" = 0x34325241 ] && [ "${pl[13]}" = 0x0 ] ||
+        why "the cursor plane's framebuffer is not linear ARGB8888: $line"
+    [ "$box" != none ] || { why "grim -c shows no pointer where the cursor plane shows $line"; return 0; }
+    read -r -a b <<<"$box"
+    local cx=${pl[18]%,*} cy=${pl[18]#*,} cw=${pl[19]%x*} ch=${pl[19]#*x}
+    [ "${b[0]}" -ge "$cx" ] && [ "${b[1]}" -ge "$cy" ] && [ $((b[0] + b[2])) -le $((cx + cw)) ] &&
+        [ $((b[1] + b[3])) -le $((cy + ch)) ] ||
+        why "grim -c differs from the PNG in $box, outside the cursor plane's ${pl[19]} at ${pl[18]}"
+    note "grim -c differs from the PNG in ${b[2]}x${b[3]} at ${b[0]},${b[1]}, inside the cursor plane's ${pl[19]} at ${pl[18]}"
+}
+
+# A wlroots compositor: the tool's PNG is grim's (wlr-screencopy, the
+# compositor's own rendering).
+case_wlr() { # case_wlr STACK
+    local c=$1 s=$res/$1
+    stack_up "$c" "$c.log" || return 0
+    ran "$c" "$c" "$c.log" || return 0
+    tool_ok "$c"
+    same "$s/after" "$s/before" || why "the screen changed while the tool ran"
+    same "$s/files/screenshot.png" "$s/before"
+    rich "$s/before"
+    planes_ok "$c"
+}
+
 checks_virtio() {
     local p=$arch/virtio
     check "$p/weston: Weston (DRM, pixman) XRGB8888, PNG == weston-screenshooter" case_weston
-    check "$p/busy: 20 runs while weston-simple-shm animates, PNG == oracle outside it" case_busy
+    check "$p/busy: 20 runs while weston-simple-shm animates, PNG == oracle outside it" case_busy weston busy
     check "$p/xorg24: Xorg modesetting depth 24, PNG == xwd -root" case_xorg24
+    if grep -qx labwc <<<"$STACKS_OPTIONAL"; then
+        check "$p/labwc: labwc (wlroots, pixman), background and two windows, PNG == grim" case_wlr labwc
+        check "$p/labwc-busy: 20 runs while weston-simple-shm animates in labwc, PNG == grim outside it" \
+            case_busy labwc labwc-busy
+    fi
+    check "$p/cage: cage (wlroots, pixman) with one client full screen, PNG == grim" case_wlr cage
 }
 checks_cirrus() {
     local p=$arch/cirrus

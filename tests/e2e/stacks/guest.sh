@@ -28,8 +28,9 @@ stacks_guest() {
     e2e_fetch_busybox "$cache"
     rm -rf "$extra"
     mkdir -p "$extra/e2e"
-    cp "$STACKS_DIR"/guest/{stacks.sh,configure.sh,weston.ini,weston-rgb565.ini,xorg.conf} \
+    cp -r "$STACKS_DIR"/guest/{stacks.sh,configure.sh,weston.ini,weston-rgb565.ini,xorg.conf,labwc} \
         ${1+"$@"} "$extra/e2e/"
+    stacks_optional >"$extra/e2e/optional-stacks"
     case "$tool" in
     *.deb) cp "$tool" "$extra/e2e/scanoutsnap.deb" ;;
     *) cp "$tool" "$extra/e2e/scanoutsnap" ;;

@@ -16,14 +16,35 @@
 # as root.
 # Needs lib.sh (e2e_log, e2e_die, as_root) and STACKS_DIR.
 
-stacks_packages() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$STACKS_DIR/packages.txt" | paste -sd, -; }
+stacks_package_lines() { sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' "$STACKS_DIR/packages.txt"; }
+
+# stacks_optional: the "?" packages of packages.txt that this machine's
+# release has (its apt lists, brought up to date when they lack the release's
+# packages), one a line. The guest's release is this machine's, so these are
+# the guest's, and their stacks are the tier's.
+stacks_optional() {
+    local p
+    if ! apt-cache show --no-all-versions weston >/dev/null 2>&1; then
+        as_root apt-get update -qq || e2e_die "apt-get update failed"
+        apt-cache show --no-all-versions weston >/dev/null 2>&1 ||
+            e2e_die "this machine's apt lists have no weston: cannot tell the release's packages"
+    fi
+    for p in $(stacks_package_lines | sed -n 's/^?//p'); do
+        if apt-cache show --no-all-versions "$p" >/dev/null 2>&1; then echo "$p"; fi
+    done
+}
+
+# stacks_packages: the guest's packages, comma-separated.
+stacks_packages() {
+    { stacks_package_lines | grep -v '^?'; stacks_optional; } | paste -sd, -
+}
 
 # stacks_suite: this machine's release (its code name), which the guest's is.
 stacks_suite() { (. /etc/os-release && echo "$VERSION_CODENAME"); }
 
 stacks_rootfs_key() {
     cat "$STACKS_DIR/packages.txt" "$STACKS_DIR/rootfs.sh" "$STACKS_DIR/guest/configure.sh" |
-        { sha256sum; echo "$E2E_DEB_ARCH $(stacks_suite)"; } | sha256sum | cut -c1-16
+        { sha256sum; echo "$E2E_DEB_ARCH $(stacks_suite) $(stacks_packages)"; } | sha256sum | cut -c1-16
 }
 
 # stacks_register_deb ADMINDIR PARTS DEB: one package's part of the work of

@@ -129,6 +129,7 @@ stage_done "helpers built"
 
 # ------------------------------------------------------------------ guest
 stacks_guest "$cache" "$work" "${tool:-$deb}" "$E2E_SCENE"
+STACKS_OPTIONAL=$(stacks_optional)
 stage_done "kernel, initramfs and root file system"
 
 declare -A boot_devices=(

@@ -14,12 +14,20 @@ BOOT=$1
 R=/results
 E2E=/e2e
 export XDG_RUNTIME_DIR=/run/user/0 HOME=/root WAYLAND_DISPLAY=wayland-e2e
+# Weston 11 on opens the display through libseat: as root, its builtin
+# backend (a seat daemon inside the compositor, which ends with it).
+export LIBSEAT_BACKEND=builtin
 # The emulated arm64 machine is several times slower.
 if [ "$(uname -m)" = aarch64 ]; then SLOW=3; else SLOW=1; fi
 STACK_DEADLINE=$((90 * SLOW))
 SETTLE_TRIES=$((20 * SLOW))
 
-log() { echo "stacks: $(date +%T) $*"; }
+# log TEXT: to the log, and to the console, whose serial log the host keeps
+# also when a boot times out.
+log() {
+    echo "stacks: $(date +%T) $*"
+    echo "stacks: $(date +%T) $*" >/dev/console 2>/dev/null
+}
 
 # ------------------------------------------------------------------ the tool
 
@@ -63,23 +71,27 @@ tool_run() {
     log "ran $c: rc $(cat "$d/rc")"
 }
 
-# settle SHOT-FUNCTION DIR: takes pictures with SHOT-FUNCTION until two in a
-# row are equal (the clients have drawn and nothing moves).
+# settle SHOT-FUNCTION DIR [PREVIOUS]: takes pictures with SHOT-FUNCTION until
+# two in a row are equal (the clients have drawn and nothing moves) and, with
+# PREVIOUS, differ from that picture (a new client has shown itself). The
+# last picture stays as DIR/still.
 settle() {
-    local shot=$1 dir=$2 n=0
+    local shot=$1 dir=$2 prev=${3:-} n=0 equal=${1%_shot}_equal
     rm -f "$dir"/settle-*
     "$shot" "$dir/settle-0" || return 1
     while [ $n -lt "$SETTLE_TRIES" ]; do
         sleep 1
         n=$((n + 1))
         "$shot" "$dir/settle-$n" || return 1
-        if "${shot%_shot}_equal" "$dir/settle-$((n - 1))" "$dir/settle-$n"; then
+        if "$equal" "$dir/settle-$((n - 1))" "$dir/settle-$n" &&
+            { [ -z "$prev" ] || ! "$equal" "$prev" "$dir/settle-$n"; }; then
+            mv "$dir/settle-$n" "$dir/still"
             rm -f "$dir"/settle-*
             log "screen still after $n pictures"
             return 0
         fi
     done
-    echo "the screen did not keep still over $SETTLE_TRIES pictures" >"$dir/settle-failed"
+    echo "the screen did not ${prev:+change and }keep still over $SETTLE_TRIES pictures" >"$dir/settle-failed"
     return 1
 }
 
@@ -99,19 +111,38 @@ weston_shot() { # weston_shot OUT: weston-screenshooter's PNG
     rm -rf "$t" "$t.log"
 }
 
+# weston_options: how this Weston is told to drive the DRM device with the
+# pixman renderer, from what its --help offers. Weston 10 takes the backend's
+# module file, --use-pixman and the VT (--tty, its own launcher); Weston 14
+# takes the backend's name and --renderer=, and opens the seat with libseat.
+weston_options() {
+    local help
+    help=$(weston --help 2>&1)
+    if grep -q 'drm-backend\.so' <<<"$help"; then echo --backend=drm-backend.so; else echo --backend=drm; fi
+    if grep -q -- '--renderer=' <<<"$help"; then echo --renderer=pixman; else echo --use-pixman; fi
+    if grep -q -- '--tty=' <<<"$help"; then echo --tty=1; fi
+}
+
+# fresh_runtime_dir: an empty XDG_RUNTIME_DIR for the next stack.
+fresh_runtime_dir() {
+    rm -rf "$XDG_RUNTIME_DIR"
+    mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+}
+
 # weston_start DIR INI: Weston on the DRM device with the pixman renderer;
 # 0 once its socket is there and a client's round trip succeeds.
 weston_start() {
     local d=$1 ini=$2
     mkdir -p "$d"
-    rm -rf "$XDG_RUNTIME_DIR"
-    mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-    weston --tty=1 --backend=drm-backend.so --use-pixman --continue-without-input --debug \
+    export XDG_RUNTIME_DIR=/run/user/0 WAYLAND_DISPLAY=wayland-e2e
+    fresh_runtime_dir
+    # shellcheck disable=SC2046
+    weston $(weston_options) --continue-without-input --debug \
         --socket="$WAYLAND_DISPLAY" --config="$ini" --log="$d/weston.log" >"$d/weston.out" 2>&1 &
     STACK_PID=$!
-    await_stack "$d" weston weston_answers
+    await_stack "$d" weston wayland_answers
 }
-weston_answers() { # weston_answers DIR
+wayland_answers() { # wayland_answers DIR
     [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] &&
         timeout $((10 * SLOW)) wayland-info >"$1/wayland-info.txt" 2>&1
 }
@@ -148,6 +179,11 @@ stack_stop() {
     echo $? >"$d/exit"
     [ -z "${CLIENT_PIDS:-}" ] || wait $CLIENT_PIDS 2>/dev/null
     CLIENT_PIDS=
+    if [ -n "${SEATD_PID:-}" ]; then
+        kill "$SEATD_PID" 2>/dev/null
+        wait "$SEATD_PID"
+        SEATD_PID=
+    fi
     log "stack in $d ended"
 }
 
@@ -189,7 +225,7 @@ weston_case() {
     weston_start "$d" "$ini" || { stack_stop "$d"; return 1; }
     if weston_desktop "$d"; then
         oracle_pair "$name" "$oracle" "$d"
-        [ "$name" != weston ] || busy_case "$d"
+        [ "$name" != weston ] || busy_case "$d" busy weston
         # What Weston's own screenshot makes of this output, for the record.
         [ "$oracle" != reader ] || weston_shot "$d/screenshooter"
     fi
@@ -200,9 +236,12 @@ reader_shot() { # reader_shot OUT: the framebuffer on screen, as the suite reads
     $E2E/scanoutsnap-e2e-scene dump "$1" 2>>"$1.log"
 }
 
-oracle_pair() { # oracle_pair CASE ORACLE DIR: before, the tool, after
+# oracle_pair CASE ORACLE DIR: before, the tool, after; and the planes the
+# display showed just before the tool ran, as the suite's reader lists them.
+oracle_pair() {
     local c=$1 shot=$2_shot d=$3
     $shot "$d/before" || echo "before: $?" >>"$d/oracle-failed"
+    $E2E/scanoutsnap-e2e-scene planes >"$d/planes.txt" 2>&1
     tool_run "$c"
     $shot "$d/after" || echo "after: $?" >>"$d/oracle-failed"
 }
@@ -216,26 +255,116 @@ xwd_equal() {
     cmp -s -i "$((h[0] + h[19] * 12))" "$1" "$2"
 }
 
-# busy_case DIR: while a client animates, the tool twenty times in a row,
-# with oracle pictures before and after that tell where the animation is.
+# busy_case DIR CASE ORACLE: while a client animates, the tool twenty times
+# in a row (CASE-1 to CASE-20), with ORACLE's pictures before and after that
+# tell where the animation is. Weston's scene graph tells when the client's
+# window is there; elsewhere the animation's first change does.
 busy_case() {
-    local d=$1/busy i n=0
+    local d=$1/busy c=$2 shot=$3_shot i n=0
     mkdir -p "$d"
     weston-simple-shm >"$d/simple-shm.log" 2>&1 &
     CLIENT_PIDS="$CLIENT_PIDS $!"
-    weston_windows "$d" simple-shm || return 0
+    [ "$3" != weston ] || weston_windows "$d" simple-shm || return 0
     # Wait until the animation shows: two pictures in a row differ.
-    weston_shot "$d/probe-a"
+    $shot "$d/probe-a"
     while [ $n -lt "$SETTLE_TRIES" ]; do
-        weston_shot "$d/probe-b"
+        $shot "$d/probe-b"
         cmp -s "$d/probe-a" "$d/probe-b" || break
         mv "$d/probe-b" "$d/probe-a"
         n=$((n + 1))
     done
     rm -f "$d"/probe-*
-    for i in 1 2 3; do weston_shot "$d/oracle-$i"; done
-    for i in $(seq 1 20); do tool_run "busy-$i"; done
-    for i in 4 5 6; do weston_shot "$d/oracle-$i"; done
+    for i in 1 2 3; do $shot "$d/oracle-$i"; done
+    for i in $(seq 1 20); do tool_run "$c-$i"; done
+    for i in 4 5 6; do $shot "$d/oracle-$i"; done
+}
+
+# ------------------------------------------------------------------ wlroots
+
+grim_shot() { timeout $((20 * SLOW)) grim "$1" 2>"$1.log"; }
+grim_equal() { cmp -s "$1" "$2"; }
+
+# cursor_shot DIR: grim's picture with the pointer drawn in (-c), after the
+# tool's run: to draw it, wlroots puts the pointer into the frame it shows.
+cursor_shot() { timeout $((20 * SLOW)) grim -c "$1/with-cursor" 2>"$1/with-cursor.log"; }
+
+# wlr_start DIR NAME COMMAND...: a wlroots compositor on the DRM device with
+# the pixman renderer and no input devices, not nested in the stack before
+# (no WAYLAND_DISPLAY or DISPLAY), run as a normal user (WLR_UID; cage 0.1
+# refuses to run as root), who reaches the display through a seatd of its
+# own: a seatd that had served a killed compositor was seen to refuse the
+# next one. 0 once its socket (the first free name, wayland-0 in the fresh
+# runtime directory) answers a round trip; then DIR/empty is a picture of
+# its empty screen. The user is the guest's own (an overlay's /etc/passwd).
+WLR_USER=stacks WLR_UID=1000
+wlr_start() {
+    local d=$1 name=$2 n=0 home=/tmp/wlr-home
+    shift 2
+    mkdir -p "$d"
+    export XDG_RUNTIME_DIR=/run/user/$WLR_UID WAYLAND_DISPLAY=wayland-0
+    fresh_runtime_dir
+    rm -rf $home
+    mkdir -p $home
+    # seatd takes the user's and group's names.
+    grep -q "^$WLR_USER:" /etc/passwd || {
+        echo "$WLR_USER:x:$WLR_UID:$WLR_UID::$home:/bin/sh" >>/etc/passwd
+        echo "$WLR_USER:x:$WLR_UID:" >>/etc/group
+    }
+    chown $WLR_UID:$WLR_UID "$XDG_RUNTIME_DIR" $home
+    rm -f /run/seatd.sock
+    seatd -u $WLR_USER -g $WLR_USER -l info >"$d/seatd.log" 2>&1 &
+    SEATD_PID=$!
+    while [ ! -S /run/seatd.sock ] && [ $n -lt $((STACK_DEADLINE * 5)) ]; do
+        sleep 0.2
+        n=$((n + 1))
+    done
+    env -u WAYLAND_DISPLAY -u DISPLAY HOME=$home LIBSEAT_BACKEND=seatd WLR_RENDERER=pixman \
+        WLR_LIBINPUT_NO_DEVICES=1 $E2E/scanoutsnap-e2e-scene runas $WLR_UID $WLR_UID \
+        "$(command -v "$1" || echo "$1")" "${@:2}" >"$d/$name.log" 2>&1 &
+    STACK_PID=$!
+    await_stack "$d" "$name" wayland_answers || return 1
+    grim_shot "$d/empty"
+}
+
+# client DIR NAME PREVIOUS COMMAND...: starts a client and waits until the
+# screen has changed from PREVIOUS and keeps still; DIR/NAME.png is then the
+# screen.
+client() {
+    local d=$1 name=$2 prev=$3
+    shift 3
+    "$@" >"$d/$name.log" 2>&1 &
+    CLIENT_PIDS="${CLIENT_PIDS:-} $!"
+    settle grim_shot "$d" "$prev" && mv "$d/still" "$d/$name.png"
+}
+
+# labwc_case: labwc with a tiled background (swaybg) and two clients placed
+# by its window rules, the tool between two grim pictures; then labwc-busy.
+labwc_case() {
+    local d=$R/labwc
+    if wlr_start "$d" labwc labwc -C $E2E/labwc &&
+        client "$d" swaybg "$d/empty" swaybg -i /usr/share/weston/pattern.png -m tile &&
+        client "$d" image "$d/swaybg.png" weston-image /usr/share/weston/wayland.png &&
+        client "$d" flower "$d/image.png" weston-flower; then
+        oracle_pair labwc grim "$d"
+        cursor_shot "$d"
+        busy_case "$d" labwc-busy grim
+    fi
+    stack_stop "$d"
+}
+
+# cage_case: cage showing one client full screen, the tool between two grim
+# pictures. The client waits for a file, so that cage's empty screen comes
+# first.
+cage_case() {
+    local d=$R/cage go=/tmp/cage-go
+    rm -f $go
+    if wlr_start "$d" cage cage -- sh -c "while [ ! -e $go ]; do sleep 0.2; done;
+            exec weston-image /usr/share/weston/wayland.png" &&
+        touch $go && settle grim_shot "$d" "$d/empty"; then
+        oracle_pair cage grim "$d"
+        cursor_shot "$d"
+    fi
+    stack_stop "$d"
 }
 
 # ------------------------------------------------------------------ Xorg
@@ -272,10 +401,17 @@ xorg_case() {
 
 # ------------------------------------------------------------------ boots
 
+# The wlroots stacks: labwc where the host says this release has it.
+wlr_cases() {
+    ! grep -qx labwc $E2E/optional-stacks || labwc_case
+    cage_case
+}
+
 boot_virtio() {
     install_tool
     weston_case weston $E2E/weston.ini weston
     xorg_case xorg24 24
+    wlr_cases
 }
 
 boot_cirrus() {
