@@ -182,10 +182,10 @@ case_result run_case(content_kind kind, pixel_format format, std::uint32_t width
     std::vector<contender> contenders = {
         {"scanoutsnap", o.work_dir + "/tool.png", [&] { return run_timed(tool); },
          tool.stderr_path},
-        {"floor process", o.work_dir + "/floor-process.png", [&] { return run_timed(floor); },
+        {floor_process_name, o.work_dir + "/floor-process.png", [&] { return run_timed(floor); },
          floor.stderr_path},
         // The stricter figure: no process to start, the pixels converted already.
-        {"floor in-process", o.work_dir + "/floor.png",
+        {floor_in_process_name, o.work_dir + "/floor.png",
          [&] {
              run_result r;
              const double start = now_seconds();

@@ -49,6 +49,8 @@ struct case_result {
 
 constexpr std::size_t tool_index = 0, floor_process_index = 1, floor_in_process_index = 2,
                       first_peer_index = 3;
+constexpr const char* floor_process_name = "floor process";
+constexpr const char* floor_in_process_name = "floor in-process";
 
 case_result run_case(content_kind kind, pixel_format format, std::uint32_t width,
                      std::uint32_t height, const bench_options& options);
