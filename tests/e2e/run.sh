@@ -10,8 +10,9 @@
 #   --arch ARCH       guest architecture: x86_64 (default) or aarch64
 #   --build-dir DIR   where the project is built (x86_64: build, aarch64:
 #                     build-arm64, cross-built with
-#                     cmake/toolchains/aarch64-linux-gnu.cmake); the kernel
-#                     cache and the boots' work files go below DIR/e2e
+#                     cmake/toolchains/aarch64-linux-gnu.cmake); the boots'
+#                     work files go below DIR/e2e, the kernel to
+#                     build-cache/ (E2E_CACHE), shared with the other suites
 #   --tool PATH       test this scanoutsnap binary instead of building
 #                     DIR/scanoutsnap
 #   --boots LIST      comma-separated subset of the boots virtio, cirrus,
@@ -19,7 +20,8 @@
 #   --harness-only    only the suite's own checks of its scene and reader
 #   --no-install      do not apt-get anything
 # Environment: E2E_BOOT_TIMEOUT (seconds per boot), E2E_JOBS (parallel
-# boots, default: number of cores), E2E_CMAKE_ARGS (extra configure args).
+# boots, default: number of cores), E2E_CMAKE_ARGS (extra configure args),
+# E2E_CACHE (where kernels and guest images are kept).
 #
 # Prints one PASS/FAIL line per case and closes with "N passed, N failed";
 # exits non-zero when any case failed. A configuration that a driver refused
@@ -57,7 +59,7 @@ if [ -z "$build_dir" ]; then
 fi
 case "$build_dir" in /*) ;; *) build_dir=$E2E_ROOT/$build_dir ;; esac
 [ -n "$boots" ] || boots=virtio,cirrus,bochs
-cache=$build_dir/e2e/cache
+cache=$E2E_CACHE
 work=$build_dir/e2e/$arch
 mkdir -p "$cache" "$work"
 
