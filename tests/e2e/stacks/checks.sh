@@ -208,6 +208,9 @@ checks_virtio() {
     check "$p/weston: Weston (DRM, pixman) XRGB8888, PNG == weston-screenshooter" case_weston
     check "$p/busy: 20 runs while weston-simple-shm animates, PNG == oracle outside it" case_busy weston busy
     check "$p/xorg24: Xorg modesetting depth 24, PNG == xwd -root" case_xorg24
+}
+checks_wlroots() {
+    local p=$arch/wlroots
     if grep -qx labwc <<<"$STACKS_OPTIONAL"; then
         check "$p/labwc: labwc (wlroots, pixman), background and two windows, PNG == grim" case_wlr labwc
         check "$p/labwc-busy: 20 runs while weston-simple-shm animates in labwc, PNG == grim outside it" \

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs inside the display-stack guest's Debian root file system (chroot, as
-# root), started by guest/init: stacks.sh virtio|cirrus|desktop. It starts
+# root), started by guest/init: stacks.sh virtio|wlroots|cirrus|desktop. It starts
 # the display stacks one after the other, puts windows on them, runs
 # scanoutsnap and the stack's own screenshot tool, and records everything
 # under /results; every verdict is made on the host (tests/e2e/stacks/run.sh).
@@ -401,17 +401,18 @@ xorg_case() {
 
 # ------------------------------------------------------------------ boots
 
-# The wlroots stacks: labwc where the host says this release has it.
-wlr_cases() {
-    ! grep -qx labwc $E2E/optional-stacks || labwc_case
-    cage_case
-}
-
 boot_virtio() {
     install_tool
     weston_case weston $E2E/weston.ini weston
     xorg_case xorg24 24
-    wlr_cases
+}
+
+# The wlroots stacks, also on virtio-gpu, in a boot of their own that can
+# run beside the other ones: labwc where the host says the release has it.
+boot_wlroots() {
+    install_tool
+    ! grep -qx labwc $E2E/optional-stacks || labwc_case
+    cage_case
 }
 
 boot_cirrus() {
@@ -431,7 +432,7 @@ boot_desktop() {
 
 log "boot $BOOT on $(uname -m), kernel $(uname -r)"
 case "$BOOT" in
-virtio | cirrus | desktop) "boot_$BOOT" ;;
+virtio | wlroots | cirrus | desktop) "boot_$BOOT" ;;
 *) echo "unknown boot '$BOOT'" >$R/error ;;
 esac
 log "boot $BOOT done"
