@@ -39,9 +39,10 @@ umask 0022
 export DEB_BUILD_OPTIONS=parallel=2
 
 # lintian checks the packages, sudo brings visudo, groff-base and man-db check
-# the manual page, file tells the executables' architecture.
+# the manual page, file tells the executables' architecture and readelf
+# (binutils) the libraries they need.
 step "packaging tools"
-install_missing git dpkg-dev lintian sudo groff-base man-db file
+install_missing git dpkg-dev lintian sudo groff-base man-db file binutils
 
 rm -rf "$DEBS_DIR"
 mkdir -p "$DEBS_DIR"
@@ -91,17 +92,30 @@ for arch in "${arches[@]}"; do
   dpkg-deb --contents "$deb" | tee "$work/contents"
 
   [[ $(dpkg-deb --field "$deb" Architecture) == "$arch" ]] || fail "$deb is not for $arch"
-  # Dependencies come from dpkg-shlibdeps, each with a minimum version, and
-  # are exactly these: anything more (a sanitizer's runtime, a new library,
-  # the C++ runtime the tool is built not to need) means a build that should
-  # not be shipped, or a list to update here.
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/scanoutsnap >"$work/bin"
+  # The executable needs exactly these libraries: anything more (a
+  # sanitizer's runtime, a new library, the C++ runtime the tool is built not
+  # to need) means a build that should not be shipped, or a list to update
+  # here.
+  # (arm64 programs also name the dynamic loader, which is libc's.)
+  needed=$(readelf -d "$work/bin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+    grep -v '^ld-linux' | sort | paste -sd' ')
+  [[ $needed == "libc.so.6 libdrm.so.2 libpng16.so.16" ]] || fail "$deb: the executable needs $needed"
+  # Its Depends come from dpkg-shlibdeps, each with a minimum version: those
+  # of the packages that hold these libraries on this release (libpng16-16
+  # on Debian 12, libpng16-16t64 on Debian 13), and nothing else.
   depends=$(dpkg-deb --field "$deb" Depends)
-  for lib in libc6 libdrm2 libpng16-16; do
-    [[ $depends =~ (^|, )"$lib"\ \(\>=\ [^\)]+\) ]] ||
-      fail "$deb: Depends lacks a versioned $lib: $depends"
+  owners=()
+  for lib in $needed; do
+    owner=$(dpkg-query -S "*/$lib" 2>/dev/null | sed -n "s/^\([^:,]*\):$arch: .*/\1/p" | sort -u)
+    [[ $(wc -w <<<"$owner") -eq 1 ]] || fail "no one $arch package holds $lib: '$owner'"
+    owners+=("$owner")
+    [[ $depends =~ (^|, )"$owner"\ \(\>=\ [^\)]+\) ]] ||
+      fail "$deb: Depends lacks a versioned $owner: $depends"
   done
   count=$(tr ',' '\n' <<<"$depends" | grep -c .)
-  [[ $count -eq 3 ]] || fail "$deb: unexpected Depends: $depends"
+  [[ $count -eq ${#owners[@]} ]] || fail "$deb: unexpected Depends: $depends"
+  echo "Depends: $depends (the packages holding $needed)"
 
   for path in ./usr/bin/scanoutsnap \
     ./usr/share/man/man1/scanoutsnap.1.gz \
@@ -110,7 +124,6 @@ for arch in "${arches[@]}"; do
     ./usr/share/doc/scanoutsnap/sudoers.example; do
     grep -q " $path\$" "$work/contents" || fail "$deb lacks $path"
   done
-  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/scanoutsnap >"$work/bin"
   case $arch in
   amd64) want='x86-64' ;;
   arm64) want='ARM aarch64' ;;

@@ -22,6 +22,29 @@ debs_clone() {
     mkdir -p "$parent"
     printf '[safe]\n\tdirectory = *\n[advice]\n\tdetachedHead = false\n' >"$config"
     GIT_CONFIG_GLOBAL=$config git clone -q "$PWD" "$parent/$name"
+    debs_release_entry "$parent/$name/debian/changelog"
+}
+
+# debs_release_entry CHANGELOG: a changelog entry on top for the Debian
+# release of this machine, so that each release gets a package of its own
+# whose version sorts with the releases: 1.0.0-1~deb12u1 below
+# 1.0.0-1~deb13u1, both below the plain 1.0.0-1 of the committed entry (a
+# tilde sorts first, as a backport's does), which an upgrade to the next
+# release or an upload of 1.0.0-1 itself then replaces. The entry keeps the
+# committed entry's date, from which the build takes its timestamps, so the
+# packages stay reproducible. Nothing changes on a release without a number
+# (unstable).
+debs_release_entry() {
+    local changelog=$1 number codename version trailer
+    number=$(. /etc/os-release && echo "${VERSION_ID:-}")
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [[ $number =~ ^[0-9]+$ && -n $codename ]] || return 0
+    version=$(dpkg-parsechangelog -l "$changelog" -S Version)
+    trailer=$(grep -m1 '^ -- ' "$changelog")
+    { printf '%s (%s~deb%su1) %s; urgency=medium\n\n' scanoutsnap "$version" "$number" "$codename"
+      printf '  * Built for Debian %s (%s).\n\n%s\n\n' "$number" "$codename" "$trailer"
+      cat "$changelog"; } >"$changelog.new"
+    mv "$changelog.new" "$changelog"
 }
 
 # debs_build TREE ARCH [OPTION...]: dpkg-buildpackage of TREE's binary

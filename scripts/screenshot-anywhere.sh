@@ -93,8 +93,8 @@ fi
 # ------------------------------------------------------------------ virtual display
 work=$build_dir/qemu
 mkdir -p "$work"
-e2e_fetch_kernel "$build_dir/cache"
-e2e_fetch_busybox "$build_dir/cache"
+e2e_fetch_kernel "$E2E_CACHE"
+e2e_fetch_busybox "$E2E_CACHE"
 e2e_build_initramfs "$work/initrd.gz" "$E2E_ROOT/tests/e2e/guest/init" "$tool"
 if [ "$host_arch" = x86_64 ]; then limit=180; else limit=420; fi
 e2e_log "booting $E2E_QEMU with a virtio-gpu display (timeout ${limit}s)"

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs every test of the project on a Debian 12 machine, installing
-# what each stage needs with apt-get. Runs as root (or re-runs itself through
-# sudo): the tests change file owners and the emulated machines need it.
+# Builds and runs every test of the project on a Debian 12 or 13 machine,
+# installing what each stage needs with apt-get. Runs as root (or re-runs
+# itself through sudo): the tests change file owners and the emulated machines
+# need it. The stages that build take turns at the build types, so that each
+# is built, warning-free, tests included: Release for the unit and process
+# tests, RelWithDebInfo for the sanitizers, the arm64 build and the packages,
+# Debug for the coverage (and, with clang, the fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,7 +47,7 @@ sanitized_tests() {
 }
 
 stage "install build dependencies" scripts/install-build-deps.sh
-stage "unit and process tests" build_and_test build
+stage "unit and process tests (Release)" build_and_test build -DCMAKE_BUILD_TYPE=Release
 stage "tests under AddressSanitizer and UndefinedBehaviorSanitizer" sanitized_tests
 stage "end-to-end on real x86_64 kernel drivers under QEMU" \
     bash tests/e2e/run.sh --arch x86_64 --build-dir build

@@ -28,7 +28,7 @@ t_build=$(date +%s)
 
 work=$build_dir/desktop
 mkdir -p "$work"
-stacks_guest "$build_dir/cache" "$work" "$build_dir/scanoutsnap"
+stacks_guest "$E2E_CACHE" "$work" "$build_dir/scanoutsnap"
 t_guest=$(date +%s)
 e2e_log "booting $E2E_QEMU with a virtio-gpu display and Weston (timeout ${STACKS_TIMEOUT}s)"
 stacks_boot desktop desktop on -device virtio-gpu-pci ||

@@ -20,7 +20,9 @@ packages=(g++ cmake make pkg-config libdrm-dev libpng-dev libgtest-dev libgmock-
 source scripts/lib/install-missing.sh
 install_missing "${packages[@]}"
 
-cmake -S . -B "$build_dir" -DSCANOUTSNAP_COVERAGE=ON >/dev/null
+# A Debug build: gcov wants the optimiser off anyway, and so the stages of
+# scripts/test-all.sh build every build type between them.
+cmake -S . -B "$build_dir" -DSCANOUTSNAP_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 find "$build_dir" -name '*.gcda' -delete
 

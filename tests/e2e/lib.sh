@@ -12,6 +12,13 @@
 # user's PATH lacks; they work on the trees given to them as anyone.
 PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
 
+# What guests boot from, fetched or built once per checkout and shared by the
+# screenshot scripts and every suite: Debian's kernels (with the modules of
+# E2E_CACHED_MODULES), busybox and the display-stack guests' root file
+# systems. E2E_CACHE chooses another place.
+E2E_CACHE=${E2E_CACHE:-$E2E_ROOT/build-cache}
+E2E_CACHED_MODULES=(virtio_pci virtio_blk virtio_gpu cirrus bochs ext4)
+
 e2e_log() { printf '[e2e] %s\n' "$*" >&2; }
 e2e_die() {
     printf '[e2e] ERROR: %s\n' "$*" >&2
@@ -149,12 +156,12 @@ e2e_fetch_kernel() {
     fi
     [ -n "$pkg" ] || e2e_die "cannot find the kernel package behind $E2E_KERNEL_META:$E2E_DEB_ARCH"
     E2E_KROOT=$cache/$pkg
-    # The cache keeps only the modules that guests load. A list with modules
-    # the cache lacks re-fetches, keeping the union, so that suites with
-    # different lists sharing one cache do not fetch in turn.
+    # The cache keeps only the modules that guests load: every suite's, and
+    # any other a list asks for, the union kept, so that suites sharing the
+    # cache do not fetch in turn.
     local kept want
     kept=$(cat "$E2E_KROOT/.unpacked" 2>/dev/null || true)
-    want=$(printf '%s\n' $kept "${E2E_MODULES[@]}" | sort -u | tr '\n' ' ')
+    want=$(printf '%s\n' $kept "${E2E_CACHED_MODULES[@]}" "${E2E_MODULES[@]}" | sort -u | tr '\n' ' ')
     if [ -z "$kept" ] || [ "$(printf '%s\n' $kept | sort -u | tr '\n' ' ')" != "$want" ]; then
         e2e_log "fetching $pkg ($E2E_DEB_ARCH) with apt-get download"
         rm -rf "$E2E_KROOT" "$cache"/*.deb

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz target in build-fuzz with clang-14 (libFuzzer,
+# Builds the fuzz target in build-fuzz with Debian's default clang (libFuzzer,
 # AddressSanitizer, UndefinedBehaviorSanitizer) and runs it from the committed
 # seeds for a bounded time, then prints the executions and the coverage
 # reached. Exits non-zero on a finding; libFuzzer leaves the input that shows
@@ -11,12 +11,12 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 build_dir=build-fuzz
 
-packages=(clang-14 libclang-rt-14-dev cmake make pkg-config libdrm-dev libpng-dev)
+packages=(clang libclang-rt-dev cmake make pkg-config libdrm-dev libpng-dev)
 # shellcheck source=scripts/lib/install-missing.sh
 source scripts/lib/install-missing.sh
 install_missing "${packages[@]}"
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -DSCANOUTSNAP_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DSCANOUTSNAP_FUZZ=ON \
     -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target scanoutsnap_fuzz
 

@@ -11,7 +11,8 @@
 #   --arch       guest architecture (default x86_64); with two, both run at
 #                once, one boot at a time each, and their results are added
 #   --build-dir  default build (x86_64) or build-arm64 (aarch64); holds the
-#                caches and the work files (DIR/e2e/)
+#                work files (DIR/e2e/); kernels and root file systems are
+#                kept in build-cache/ (E2E_CACHE), shared with the other suites
 #   --deb        the package to install in the guest (default the one in
 #                build-packages/debs/, from packaging/build-debs.sh)
 #   --tool       a bare binary to put in the guest instead (a broken build)
@@ -98,7 +99,7 @@ if [ -z "$build_dir" ]; then
 fi
 case "$build_dir" in /*) ;; *) build_dir=$E2E_ROOT/$build_dir ;; esac
 [ -n "$boots" ] || boots=virtio,cirrus
-cache=$build_dir/e2e/cache
+cache=$E2E_CACHE
 work=$build_dir/e2e/stacks-$arch
 mkdir -p "$cache" "$work"
 
