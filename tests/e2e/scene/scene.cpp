@@ -942,8 +942,8 @@ void hand_master_over(int fd, const std::string& dir) {
     }
 }
 
-int cmd_hold(const std::string& dev, long period_us, bool regain_master,
-             const std::string& layout, const std::string& ready, const std::string& dir) {
+int cmd_hold(const std::string& dev, long period_us, bool regain_master, const std::string& layout,
+             const std::string& ready, const std::string& dir) {
     // Block the signals that end the hold before anything else, so that one
     // sent early is not lost.
     sigset_t set;
@@ -1136,9 +1136,9 @@ int cmd_prime(const std::string& dev) {
     const bool import = (cap & DRM_PRIME_CAP_IMPORT) != 0;
     const bool exports = (cap & DRM_PRIME_CAP_EXPORT) != 0;
     std::printf("%s\n", import && exports ? "import export"
-                        : import           ? "import"
-                        : exports          ? "export"
-                                           : "none");
+                        : import          ? "import"
+                        : exports         ? "export"
+                                          : "none");
     close(fd);
     return 0;
 }
