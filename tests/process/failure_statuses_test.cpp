@@ -267,6 +267,25 @@ TEST_F(Failure, PathsThatNameNoDrmDeviceEndAsTheirOpenWouldWithoutOne) {
     for (const std::string& event : linked.events) {
         EXPECT_NE(event.rfind("open(", 0), 0u) << event;
     }
+
+    // A device node the caller may not open for reading and writing fails
+    // as its open does (root is tried as another user).
+    const std::string locked_card = dir_ / "card1";
+    write_file(locked_card, "");
+    ::chmod(locked_card.c_str(), 0);
+    ::chmod(dir_.path().c_str(), 0755);
+    std::vector<std::string> another_user;
+    if (::geteuid() == 0) {
+        another_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    const tool_result refused = run_tool({.args = {"-d", locked_card},
+                                          .cwd = cwd_.path().string(),
+                                          .script = screen,
+                                          .wrapper = another_user,
+                                          .as_another_user = !another_user.empty()});
+    EXPECT_EQ(refused.status, 101);
+    EXPECT_EQ(refused.err, open_line(locked_card, "Permission denied"));
+    EXPECT_EQ(refused.events, lines{});
 }
 
 }  // namespace
