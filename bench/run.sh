@@ -3,7 +3,8 @@
 # as a whole process with the fake kernel interface preloaded and a
 # memfd-backed framebuffer, timed against the libpng floor and the peers on the
 # same generated pictures (desktop-like, photo-like, all black; XRGB8888 and
-# RGB565).
+# RGB565). The floor runs as a process started alike (the same preload, the
+# same memfd), which the targets apply to, and in-process, the stricter figure.
 #
 #   bash bench/run.sh           1920x1080 and 3840x2160, with ffmpeg, ImageMagick
 #                               and pnmtopng, heap peaks under valgrind's massif
@@ -57,7 +58,7 @@ cmake --build "$bench_build_dir" -j"$(nproc)" >&2
 work=$(mktemp -d "${TMPDIR:-/tmp}/scanoutsnap-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-args=(--tool "$PWD/$build_dir/scanoutsnap"
+args=(--tool "$PWD/$build_dir/scanoutsnap" --floor "$PWD/$bench_build_dir/scanoutsnap_floor"
     --fake "$PWD/$build_dir/tests/fake_kms/libfake_kms_preload.so"
     --work "$work" --loading)
 window_args=("${RUNS:-15}")

@@ -53,13 +53,32 @@ std::string fake_script(const frame& f, const std::string& buffer_line) {
            " format=" + fourcc_of(f.format) + "\n" + buffer_line + "\n";
 }
 
+// The environment both the tool and the floor process start with: the fake
+// preloaded into each, so that both pay for loading it alike.
+std::vector<std::string> preloaded_fake(const bench_options& o, const std::string& script) {
+    return {"LD_PRELOAD=" + o.fake, "FAKE_KMS_SCRIPT=" + script};
+}
+
 command tool_command(const bench_options& o, const std::string& script, int fd,
                      const std::string& output) {
     command c;
     // An empty file stands for the device node: the fake answers its calls.
     c.argv = {o.tool, "-d", o.work_dir + "/card0", "-o", output};
-    c.extra_env = {"LD_PRELOAD=" + o.fake, "FAKE_KMS_SCRIPT=" + script};
+    c.extra_env = preloaded_fake(o, script);
     c.stderr_path = o.work_dir + "/tool.err";
+    c.inherited_fd = fd;
+    return c;
+}
+
+// The floor process on the same memfd, started and reaped as the tool is.
+command floor_command(const bench_options& o, const frame& f, const std::string& script, int fd,
+                      const std::string& output) {
+    command c;
+    const std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
+    c.argv = {o.floor, "--fd", std::to_string(fd), "--format", fourcc_of(f.format), "--size", size,
+              "-o",    output};
+    c.extra_env = preloaded_fake(o, script);
+    c.stderr_path = o.work_dir + "/floor.err";
     c.inherited_fd = fd;
     return c;
 }
@@ -157,10 +176,16 @@ case_result run_case(content_kind kind, pixel_format format, std::uint32_t width
     write_bytes(script, text.data(), text.size());
 
     const command tool = tool_command(o, script, buffer.fd(), o.work_dir + "/tool.png");
+    const command floor =
+        floor_command(o, f, script, buffer.fd(), o.work_dir + "/floor-process.png");
+    // In the order of the indexes in cases.hpp.
     std::vector<contender> contenders = {
         {"scanoutsnap", o.work_dir + "/tool.png", [&] { return run_timed(tool); },
          tool.stderr_path},
-        {"floor", o.work_dir + "/floor.png",
+        {floor_process_name, o.work_dir + "/floor-process.png", [&] { return run_timed(floor); },
+         floor.stderr_path},
+        // The stricter figure: no process to start, the pixels converted already.
+        {floor_in_process_name, o.work_dir + "/floor.png",
          [&] {
              run_result r;
              const double start = now_seconds();
@@ -192,10 +217,15 @@ case_result run_case(content_kind kind, pixel_format format, std::uint32_t width
         const auto pixels = read_png_as_rgb(contenders[i].output, f.width, f.height);
         result.contenders[i].same_pixels = pixels && *pixels == f.rgb;
     }
-    const auto tool_bytes = read_file_bytes(contenders[0].output);
-    const auto floor_bytes = read_file_bytes(contenders[1].output);
-    result.tool_equals_floor = tool_bytes && floor_bytes && *tool_bytes == *floor_bytes;
-    if (!result.tool_equals_floor || !result.contenders[0].same_pixels) {
+    const auto tool_bytes = read_file_bytes(contenders[tool_index].output);
+    const auto process_bytes = read_file_bytes(contenders[floor_process_index].output);
+    const auto in_process_bytes = read_file_bytes(contenders[floor_in_process_index].output);
+    const bool floors_agree =
+        process_bytes && in_process_bytes && *process_bytes == *in_process_bytes;
+    result.tool_equals_floor = floors_agree && tool_bytes && *tool_bytes == *in_process_bytes;
+    if (!floors_agree) {
+        result.failure = "the floor process's PNG differs from the in-process floor's";
+    } else if (!result.tool_equals_floor || !result.contenders[tool_index].same_pixels) {
         result.failure = "the tool's PNG differs from the floor's";
     }
     if (o.heap) {
@@ -232,16 +262,18 @@ loading_result run_loading_comparison(std::uint32_t width, std::uint32_t height,
     const std::string out = o.work_dir + "/loading.png";
     const command commands[] = {tool_command(o, from_file, -1, out),
                                 tool_command(o, from_memfd, buffer.fd(), out),
-                                tool_command(o, one_pixel, dot_buffer.fd(), out)};
+                                tool_command(o, one_pixel, dot_buffer.fd(), out),
+                                floor_command(o, dot, one_pixel, dot_buffer.fd(), out)};
     std::vector<contender> contenders;
     for (const command& c : commands) {
-        contenders.push_back({"scanoutsnap", out, [&c] { return run_timed(c); }, c.stderr_path});
+        contenders.push_back({c.argv[0], out, [&c] { return run_timed(c); }, c.stderr_path});
     }
-    std::vector<contender_result> times(3);
+    std::vector<contender_result> times(4);
     result.failure = time_in_alternation(contenders, o.runs, times);
     result.from_file = times[0].seconds;
     result.from_memfd = times[1].seconds;
     result.one_pixel = times[2].seconds;
+    result.floor_one_pixel = times[3].seconds;
     std::filesystem::remove(file);
     std::filesystem::remove(out);
     return result;

@@ -222,10 +222,6 @@ std::string fourcc_of(pixel_format format) {
     return format == pixel_format::xrgb8888 ? "XR24" : "RG16";
 }
 
-std::uint32_t bytes_per_pixel(pixel_format format) {
-    return format == pixel_format::xrgb8888 ? 4 : 2;
-}
-
 frame make_frame(content_kind kind, pixel_format format, std::uint32_t width,
                  std::uint32_t height) {
     frame f;
@@ -238,7 +234,6 @@ frame make_frame(content_kind kind, pixel_format format, std::uint32_t width,
                                             ? photo(width, height)
                                             : std::vector<std::uint8_t>(pixels * 3, 0);
     f.source.resize(pixels * bytes_per_pixel(format));
-    f.rgb.resize(pixels * 3);
     for (std::size_t i = 0; i < pixels; ++i) {
         const std::uint8_t r = picture[3 * i], g = picture[3 * i + 1], b = picture[3 * i + 2];
         if (format == pixel_format::xrgb8888) {
@@ -247,17 +242,13 @@ frame make_frame(content_kind kind, pixel_format format, std::uint32_t width,
             f.source[4 * i + 1] = g;
             f.source[4 * i + 2] = r;
             f.source[4 * i + 3] = 0xFF;
-            f.rgb[3 * i + 0] = f.source[4 * i + 2];
-            f.rgb[3 * i + 1] = f.source[4 * i + 1];
-            f.rgb[3 * i + 2] = f.source[4 * i + 0];
         } else {
             const unsigned word = unsigned(r >> 3) << 11 | unsigned(g >> 2) << 5 | unsigned(b >> 3);
             f.source[2 * i + 0] = std::uint8_t(word);
             f.source[2 * i + 1] = std::uint8_t(word >> 8);
-            f.rgb[3 * i + 0] = std::uint8_t((word >> 11) * 255 / 31);
-            f.rgb[3 * i + 1] = std::uint8_t((word >> 5 & 63) * 255 / 63);
-            f.rgb[3 * i + 2] = std::uint8_t((word & 31) * 255 / 31);
         }
     }
+    f.rgb.resize(pixels * 3);
+    convert_to_rgb(format, f.source.data(), pixels, f.rgb.data());
     return f;
 }

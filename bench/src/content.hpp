@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "frame_conversion.hpp"
+
 enum class content_kind { desktop, photo, black };
-enum class pixel_format { xrgb8888, rgb565 };
 
 std::string name_of(content_kind kind);
 std::string name_of(pixel_format format);
 // The fourcc the fake kernel interface's script takes.
 std::string fourcc_of(pixel_format format);
-std::uint32_t bytes_per_pixel(pixel_format format);
 
 struct frame {
     std::uint32_t width = 0;
@@ -22,9 +22,8 @@ struct frame {
     pixel_format format = pixel_format::xrgb8888;
     // The framebuffer's bytes, rows of width pixels with no padding.
     std::vector<std::uint8_t> source;
-    // The rows of red, green and blue the capture must produce, converted here
-    // without the tool's code: XRGB8888 drops the top byte, RGB565 scales each
-    // channel with a truncating division.
+    // The rows of red, green and blue the capture must produce, converted by
+    // convert_to_rgb from the source.
     std::vector<std::uint8_t> rgb;
 
     std::uint32_t pitch() const { return width * bytes_per_pixel(format); }

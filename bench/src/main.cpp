@@ -1,10 +1,11 @@
 // The benchmark: the scanoutsnap executable, run as a whole process against
 // the fake kernel interface with a memfd-backed framebuffer, timed against the
-// libpng floor and, with --peers, against ffmpeg, ImageMagick and netpbm, on
-// the same generated pictures. Prints Markdown; exits 1 when a run fails or the
+// libpng floor (as a process started alike, and in-process) and, with
+// --peers, against ffmpeg, ImageMagick and netpbm, on the same generated
+// pictures. Prints Markdown; exits 1 when a run fails or the
 // tool's PNG differs from the floor's.
 //
-//   scanoutsnap_bench --tool PATH --fake PATH --work DIR [--runs N]
+//   scanoutsnap_bench --tool PATH --floor PATH --fake PATH --work DIR [--runs N]
 //                     [--sizes WxH,...] [--peers] [--heap] [--loading]
 //                     [--ffmpeg PATH] [--convert PATH] [--pnmtopng PATH]
 
@@ -41,7 +42,7 @@ std::vector<size> parse_sizes(const std::string& text) {
 
 int usage() {
     std::cerr
-        << "usage: scanoutsnap_bench --tool PATH --fake PATH --work DIR [--runs N] "
+        << "usage: scanoutsnap_bench --tool PATH --floor PATH --fake PATH --work DIR [--runs N] "
            "[--sizes WxH,...] [--peers] [--heap] [--loading] [--ffmpeg PATH] [--convert PATH] "
            "[--pnmtopng PATH]\n";
     return 2;
@@ -58,6 +59,8 @@ int main(int argc, char* argv[]) {
         const bool has_value = i + 1 < argc;
         if (arg == "--tool" && has_value) {
             options.tool = argv[++i];
+        } else if (arg == "--floor" && has_value) {
+            options.floor = argv[++i];
         } else if (arg == "--fake" && has_value) {
             options.fake = argv[++i];
         } else if (arg == "--work" && has_value) {
@@ -82,8 +85,8 @@ int main(int argc, char* argv[]) {
             return usage();
         }
     }
-    if (options.tool.empty() || options.fake.empty() || options.work_dir.empty() ||
-        options.runs < 1 || sizes.empty()) {
+    if (options.tool.empty() || options.floor.empty() || options.fake.empty() ||
+        options.work_dir.empty() || options.runs < 1 || sizes.empty()) {
         return usage();
     }
 

@@ -18,7 +18,7 @@ enum class row_filter_picker { program, libpng };
 
 // The program picks only for the libpng releases whose default choice is
 // known to be the rule it implements; libpng_version as
-// png_access_version_number() gives it (10639 for 1.6.39).
+// png_access_version_number() gives it (10648 for 1.6.48).
 row_filter_picker row_filter_picker_for(std::uint32_t libpng_version);
 
 // The writer behind both, with the converter and the picker given: the two
