@@ -3,6 +3,7 @@
 // than forced page by page when its pages cannot be had. Without it the frame
 // is written from the mapping: the same picture, one attempt, unchecked.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -80,7 +81,11 @@ TEST(FrameCopyPeak, PopulationFailingForWantOfMemoryTouchesNoPageOfTheCopy) {
     constexpr std::uint64_t frame_bytes = std::uint64_t{width} * height * 4;
     auto word = [](std::uint32_t x, std::uint32_t y) { return x | y << 12; };
 
-    const int buffer = ::memfd_create("frame", 0);  // inherited by the tool
+    // Inherited by the tool, above the standard streams, which the child
+    // replaces (with standard input closed the memfd could be descriptor 0).
+    const int created = ::memfd_create("frame", 0);
+    const int buffer = ::fcntl(created, F_DUPFD, 3);
+    ::close(created);
     ASSERT_NE(buffer, -1);
     std::vector<std::uint32_t> row(width);
     for (std::uint32_t y = 0; y < height; ++y) {
