@@ -10,10 +10,17 @@
 // to one.
 enum class scanout_place { crtc, plane };
 
+// The frame period assumed where the CRTC's mode cannot be read: that of the
+// slowest refresh rate in common use, 24 Hz.
+inline constexpr std::uint64_t slowest_frame_period_ns = 1'000'000'000 / 24;
+
 struct scanout {
     std::uint32_t fb_id = 0;
     scanout_place place = scanout_place::crtc;
     std::uint32_t place_id = 0;  // the CRTC's or the plane's id
+    // The time from one frame to the next on the CRTC that shows it: the
+    // shortest time in which the screen can change twice.
+    std::uint64_t frame_period_ns = slowest_frame_period_ns;
 };
 
 // Finds a framebuffer on screen: the first CRTC, in the kernel's order, that

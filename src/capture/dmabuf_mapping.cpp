@@ -26,27 +26,30 @@ void sync_cpu_access(int dmabuf_fd, std::uint64_t flags) {
 dmabuf_mapping& dmabuf_mapping::operator=(dmabuf_mapping&& other) noexcept {
     if (this != &other) {
         reset();
+        dmabuf_ = std::move(other.dmabuf_);
         start_ = std::exchange(other.start_, nullptr);
         length_ = std::exchange(other.length_, 0);
-        dmabuf_fd_ = std::exchange(other.dmabuf_fd_, -1);
     }
     return *this;
 }
 
-dmabuf_mapping dmabuf_mapping::map(int dmabuf_fd, std::uint64_t length) {
-    void* start = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, dmabuf_fd, 0);
+dmabuf_mapping dmabuf_mapping::map(unique_fd dmabuf, std::uint64_t length) {
+    dmabuf_mapping mapping;
+    mapping.dmabuf_ = std::move(dmabuf);
+    void* start = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, mapping.dmabuf_.get(), 0);
     if (start == MAP_FAILED) {
-        return {};
+        return mapping;
     }
-    sync_cpu_access(dmabuf_fd, DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ);
-    return {start, length, dmabuf_fd};
+    mapping.start_ = start;
+    mapping.length_ = length;
+    sync_cpu_access(mapping.dmabuf_.get(), DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ);
+    return mapping;
 }
 
 void dmabuf_mapping::reset() {
-    if (start_ == nullptr) {
-        return;
+    if (start_ != nullptr) {
+        sync_cpu_access(dmabuf_.get(), DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ);
+        ::munmap(std::exchange(start_, nullptr), std::exchange(length_, 0));
     }
-    sync_cpu_access(dmabuf_fd_, DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ);
-    ::munmap(std::exchange(start_, nullptr), std::exchange(length_, 0));
-    dmabuf_fd_ = -1;
+    dmabuf_.reset();
 }

@@ -11,9 +11,10 @@ class frame_copy {
   public:
     frame_copy() = default;
 
-    // Room for a frame of that size and format, every page of it touched, so
-    // that no page fault falls into the read. Empty when there is no memory
-    // for it; errno is then malloc's.
+    // Room for a frame of that size and format, every page of it mapped, so
+    // that no page fault falls into the read. Empty when the system has no
+    // memory to spare for it (see memory_to_spare), or its pages cannot be
+    // had; errno may change.
     static frame_copy allocate(std::uint32_t width, std::uint32_t height,
                                std::uint32_t pixel_format);
 

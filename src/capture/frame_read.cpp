@@ -1,5 +1,7 @@
 #include "capture/frame_read.hpp"
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -10,6 +12,43 @@ namespace {
 // cost nothing beside the copy.
 constexpr std::uint32_t rows_between_checks = 64;
 constexpr int most_attempts = 5;
+
+std::uint64_t monotonic_ns() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000 + std::uint64_t(now.tv_nsec);
+}
+
+// The checks of one read. Rows read between two checks that both saw the
+// framebuffer on screen are whole, unless it left and came back in between:
+// two changes of the screen, which are at least a frame period apart. So a
+// check that ends longer than a frame period after the one before it began
+// counts as a change too.
+class screen_watch {
+  public:
+    screen_watch(const mapped_fb& capture, const scanout& found)
+        : capture_(capture), found_(found) {}
+
+    // False from the first check that saw a change on; no more checks then.
+    bool check() {
+        if (!stayed_) {
+            return false;
+        }
+        const std::uint64_t began = monotonic_ns();
+        stayed_ = still_on_screen(capture_.device_fd, found_) &&
+                  (first_ || monotonic_ns() - last_began_ <= found_.frame_period_ns);
+        first_ = false;
+        last_began_ = began;
+        return stayed_;
+    }
+
+  private:
+    const mapped_fb& capture_;
+    const scanout& found_;
+    bool stayed_ = true;
+    bool first_ = true;
+    std::uint64_t last_began_ = 0;
+};
 
 bool same_geometry(const frame_copy& frame, const mapped_fb& capture) {
     return frame.width() == capture.width && frame.height() == capture.height &&
@@ -40,11 +79,12 @@ std::optional<attempt> capture_again(unique_fd device) {
 
 bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame) {
     const std::uint32_t row_bytes = frame.pitch();
-    bool stayed = true;
+    screen_watch watch(capture, found);
+    bool stayed = watch.check();  // what happened between discovery and the first row
     for (std::uint32_t y = 0; y < capture.height; ++y) {
         std::memcpy(frame.row(y), capture.pixels + std::uint64_t{y} * capture.pitch, row_bytes);
         if ((y + 1) % rows_between_checks == 0 || y + 1 == capture.height) {
-            stayed = stayed && still_on_screen(capture.device_fd, found);
+            stayed = watch.check();
         }
     }
     return stayed;
@@ -62,17 +102,19 @@ void captured_frame::release() {
     copy = {};
 }
 
-captured_frame read_frame(mapped_fb capture, const scanout& found) {
+captured_frame read_frame(mapped_fb first, const scanout& found) {
     const int saved_errno = errno;
-    frame_copy frame = frame_copy::allocate(capture.width, capture.height, capture.pixel_format);
+    frame_copy frame = frame_copy::allocate(first.width, first.height, first.pixel_format);
     if (!frame) {
         errno = saved_errno;
-        return {{}, std::move(capture)};
+        return {{}, std::move(first)};
     }
+    std::optional<mapped_fb> capture(std::move(first));
     scanout on_screen = found;
     for (int attempts = 1;; ++attempts) {
-        const bool whole = read_rows_checking(capture, on_screen, frame);
-        unique_fd device = release_keeping_device(std::move(capture));
+        const bool whole = read_rows_checking(*capture, on_screen, frame);
+        unique_fd device = release_keeping_device(std::move(*capture));
+        capture.reset();
         if (whole || attempts == most_attempts) {
             break;
         }
@@ -81,14 +123,18 @@ captured_frame read_frame(mapped_fb capture, const scanout& found) {
             break;
         }
         if (!same_geometry(frame, next->capture)) {
-            frame_copy other = frame_copy::allocate(next->capture.width, next->capture.height,
-                                                    next->capture.pixel_format);
-            if (!other) {
-                break;  // the frame read before is kept; next is released
+            // One frame's memory at a time: the old copy goes first.
+            frame = {};
+            frame = frame_copy::allocate(next->capture.width, next->capture.height,
+                                         next->capture.pixel_format);
+            if (!frame) {
+                // As without memory on the first attempt: written from this
+                // attempt's mapping.
+                errno = saved_errno;
+                return {{}, std::move(next->capture)};
             }
-            frame = std::move(other);
         }
-        capture = std::move(next->capture);
+        capture.emplace(std::move(next->capture));
         on_screen = next->found;
     }
     errno = saved_errno;

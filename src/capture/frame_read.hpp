@@ -28,18 +28,22 @@ struct captured_frame {
 };
 
 // One pass over the mapping: copies the visible bytes of every row into the
-// frame, and asks after every 64 rows and after the last whether the
-// framebuffer is still on screen where it was found. True when every check
-// said so; after one that did not, the read runs to its last row without
+// frame, and asks before the first row, after every 64 rows and after the
+// last whether the framebuffer is still on screen where it was found. True
+// when every check said so and none ended more than a frame period after the
+// one before it began (the screen could have changed and changed back in
+// between); after one that did not, the read runs to its last row without
 // asking again.
 bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame);
 
-// Reads the frame on screen out of the mapping in one pass into a copy, and
-// asks the kernel after every 64 rows and after the last whether the
-// framebuffer is still the one shown where it was found. When it has left,
-// what was read may mix two frames: the capture is given back and taken again
-// (discovery, export, mapping, read), at most five attempts in all, the last
-// one's frame kept whatever its checks said. A later attempt that fails prints
-// nothing and keeps the frame read before. The capture is released right
-// after the last read. errno is left as it was.
-captured_frame read_frame(mapped_fb capture, const scanout& found);
+// Reads the frame on screen out of the mapping in one pass into a copy,
+// checking as read_rows_checking does whether the framebuffer stays the one
+// shown where it was found. When it may have left, what was read may mix two
+// frames: the capture is given back and taken again (discovery, export,
+// mapping, read), at most five attempts in all, the last one's frame kept
+// whatever its checks said. A later attempt that fails prints nothing and
+// keeps the frame read before. A later framebuffer of another size gets a
+// copy of its own once the old one is freed; without memory for it, that
+// attempt is written from its mapping. The capture is released right after
+// the last read. errno is left as it was.
+captured_frame read_frame(mapped_fb first, const scanout& found);

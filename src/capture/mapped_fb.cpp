@@ -36,7 +36,8 @@ void report_export_failure() {
 outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id, failure_lines lines) {
     const bool printed = lines == failure_lines::printed;
     // On every failure below, capture's destruction gives back what it holds
-    // so far in reverse order: dma-buf, description, device.
+    // so far in reverse order: dma-buf (a mapping that failed still holds
+    // it), description, device.
     mapped_fb capture;
     capture.device_fd = std::move(device);
 
@@ -75,9 +76,7 @@ outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id, failure_
         }
         return exit_status::export_failed;
     }
-    capture.dmabuf_fd = unique_fd(dmabuf_fd);
-
-    capture.mapping = dmabuf_mapping::map(capture.dmabuf_fd.get(), mapping_length(fb));
+    capture.mapping = dmabuf_mapping::map(unique_fd(dmabuf_fd), mapping_length(fb));
     if (!capture.mapping) {
         if (printed) {
             report("mmap: %s", std::strerror(errno));
@@ -90,8 +89,7 @@ outcome<mapped_fb> map_active_fb(unique_fd device, std::uint32_t fb_id, failure_
 
 unique_fd release_keeping_device(mapped_fb capture) {
     capture.pixels = nullptr;
-    capture.mapping.reset();
-    capture.dmabuf_fd.reset();
+    capture.mapping.reset();  // the mapping, then the dma-buf
     capture.fb.reset();
     return std::move(capture.device_fd);
 }

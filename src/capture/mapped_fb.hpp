@@ -9,18 +9,22 @@
 #include "outcome.hpp"
 
 // The framebuffer on screen, exported and mapped, with everything that must be
-// given back with it. Move-only: one owner at a time. The members are declared
-// in the order they are acquired, so that destruction, like release_mapped_fb,
-// gives them back in reverse.
+// given back with it. One owner at a time: it can be moved into a new owner
+// but not assigned, which would give back the old value's members in the
+// wrong order. The members are declared in the order they are acquired, so
+// that destruction, like release_mapped_fb, gives them back in reverse.
 struct mapped_fb {
+    mapped_fb() = default;
+    mapped_fb(mapped_fb&&) = default;
+    mapped_fb& operator=(mapped_fb&&) = delete;
+
     unique_fd device_fd;
     fb2_record fb;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t pitch = 0;  // bytes from one row to the next
     std::uint32_t pixel_format = 0;
-    unique_fd dmabuf_fd;
-    dmabuf_mapping mapping;                // the whole mapped range, from offset 0
+    dmabuf_mapping mapping;  // the exported buffer and its whole mapped range, from offset 0
     const std::uint8_t* pixels = nullptr;  // the first pixel, offsets[0] bytes into the mapping
 };
 

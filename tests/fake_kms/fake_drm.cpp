@@ -59,6 +59,14 @@ std::optional<std::uint32_t> id_at_read(std::map<std::uint32_t, std::size_t>& re
     return id == fake_kms::unreadable ? std::nullopt : std::optional<std::uint32_t>(id);
 }
 
+// A read of a CRTC or plane that the script makes take time: the fake's
+// clock moves on by that much.
+void take_time(state& st, const std::vector<std::uint32_t>& read_ms, std::size_t read) {
+    if (read < read_ms.size()) {
+        st.clock_ns += std::uint64_t{read_ms[read]} * 1'000'000;
+    }
+}
+
 const fake_kms::framebuffer* find_framebuffer(const state& st, std::uint32_t fb_id) {
     if (st.s.fb && st.s.fb->id == fb_id) {
         return &*st.s.fb;
@@ -122,6 +130,13 @@ int export_handle(const state& st, std::uint32_t handle) {
 
 extern "C" {
 
+int drmDropMaster(int fd) {
+    state& st = ensure_loaded();
+    st.device_fd = fd;
+    st.log("drmDropMaster");
+    return 0;
+}
+
 int drmGetCap(int fd, uint64_t capability, uint64_t* value) {
     state& st = ensure_loaded();
     st.device_fd = fd;
@@ -171,6 +186,7 @@ drmModeCrtcPtr drmModeGetCrtc(int, uint32_t crtc_id) {
     st.log("drmModeGetCrtc(" + std::to_string(crtc_id) + ")");
     for (const fake_kms::crtc& c : st.s.crtcs) {
         if (c.id == crtc_id && c.readable) {
+            take_time(st, c.read_ms, st.crtc_reads[c.id]);
             const std::optional<std::uint32_t> buffer_id =
                 id_at_read(st.crtc_reads, c.id, c.buffer_id, c.later_buffer_ids);
             if (!buffer_id) {
@@ -179,6 +195,8 @@ drmModeCrtcPtr drmModeGetCrtc(int, uint32_t crtc_id) {
             auto* crtc = hand_out<drmModeCrtc>(st);
             crtc->crtc_id = c.id;
             crtc->buffer_id = *buffer_id;
+            crtc->mode_valid = c.refresh != 0 ? 1 : 0;
+            crtc->mode.vrefresh = c.refresh;
             return crtc;
         }
     }
@@ -220,6 +238,7 @@ drmModePlanePtr drmModeGetPlane(int, uint32_t plane_id) {
     st.log("drmModeGetPlane(" + std::to_string(plane_id) + ")");
     for (const fake_kms::plane& p : st.s.planes) {
         if (p.id == plane_id && p.readable) {
+            take_time(st, p.read_ms, st.plane_reads[p.id]);
             const std::optional<std::uint32_t> fb_id =
                 id_at_read(st.plane_reads, p.id, p.fb_id, p.later_fb_ids);
             if (!fb_id) {

@@ -87,6 +87,7 @@ const std::pair<const char*, number_setter> one_number_keywords[] = {
     {"plane_resources_error", [](script& s, std::uint64_t v) { s.plane_resources_errno = int(v); }},
     {"export_error", [](script& s, std::uint64_t v) { s.export_errno = int(v); }},
     {"sync_error", [](script& s, std::uint64_t v) { s.sync_errno = int(v); }},
+    {"populate_error", [](script& s, std::uint64_t v) { s.populate_errno = int(v); }},
     {"buffer_fd", [](script& s, std::uint64_t v) { s.buffer_fd = int(v); }},
     {"buffer_size", [](script& s, std::uint64_t v) { s.buffer.resize(v); }},
 };
@@ -142,6 +143,10 @@ bool parse_line(const std::string& line, script& s, std::string& error) {
             return false;
         s.planes.push_back({std::uint32_t(*number(0)), unreadable ? 0 : std::uint32_t(*number(1)),
                             unreadable ? 0 : std::uint32_t(*number(2)), !unreadable});
+    } else if (keyword == "meminfo") {
+        if (!need(2))
+            return false;
+        s.memory.push_back({*number(0), *number(1)});
     } else if (keyword == "buffer_file") {
         if (args.size() != 1 || !read_file(args[0], s.buffer)) {
             error = "'" + line + "': cannot read the buffer file";
@@ -180,6 +185,7 @@ state& ensure_loaded() {
     }
     st.loaded = true;
     st.euid_at_load = ::geteuid();
+    st.clock_ns = real_monotonic_ns();
     // Preloaded into the real executable: take the script from the environment.
     const char* script_path = std::getenv("FAKE_KMS_SCRIPT");
     if (script_path != nullptr) {
@@ -209,9 +215,11 @@ void load(const script& s) {
     st.live.clear();
     st.crtc_reads.clear();
     st.plane_reads.clear();
+    st.meminfo_reads = 0;
     st.device_fd = -1;
     st.dmabuf_fd = -1;
     st.mapping = {};
+    st.clock_ns = real_monotonic_ns();
 }
 
 std::optional<script> parse(const std::string& text, std::string* error) {

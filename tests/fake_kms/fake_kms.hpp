@@ -5,6 +5,16 @@
 // exports. Linked into a test binary in place of libdrm, or preloaded into the
 // real executable (the script then comes from the file named by
 // FAKE_KMS_SCRIPT, and events are appended to the file named by FAKE_KMS_LOG).
+//
+// The device node: an empty regular file named like a DRM node, cardN or
+// renderDN, stands for one; fstat shows it as character device 226:N. An
+// open for reading and writing of anything else, or of a DRM device without
+// O_NOCTTY and O_CLOEXEC, is logged as the event "open(PATH, FLAGS)", the
+// path as given: the only events that begin with "open(".
+//
+// Around the device: the monotonic clock is the fake's own while a script is
+// loaded, standing still but for the time scripted reads of a CRTC or plane
+// take; /proc/meminfo and the page population of madvise answer as scripted.
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +33,10 @@ struct crtc {
     // The buffer_id of the second read on, one read each, the last one
     // repeated: a screen that changes.
     std::vector<std::uint32_t> later_buffer_ids = {};
+    std::uint32_t refresh = 0;  // its mode's refresh rate in Hz; 0: no mode
+    // How long each read takes on the fake's clock, in milliseconds, from
+    // the first read on; reads beyond the list take no time.
+    std::vector<std::uint32_t> read_ms = {};
 };
 
 struct plane {
@@ -31,6 +45,13 @@ struct plane {
     std::uint32_t fb_id = 0;
     bool readable = true;
     std::vector<std::uint32_t> later_fb_ids = {};  // as a CRTC's later_buffer_ids
+    std::vector<std::uint32_t> read_ms = {};       // as a CRTC's
+};
+
+// What /proc/meminfo says, in kB.
+struct meminfo {
+    std::uint64_t total_kb = 0;
+    std::uint64_t available_kb = 0;
 };
 
 struct framebuffer {
@@ -69,6 +90,9 @@ struct script {
     // Described and exported like fb, each found by its id and its handle
     // (fb's handle is looked for first).
     std::vector<other_framebuffer> other_fbs;
+    int populate_errno = 0;  // madvise(MADV_POPULATE_WRITE) fails with this errno when non-zero
+    // /proc/meminfo at each read, the last one repeated; the real one when empty.
+    std::vector<meminfo> memory;
 };
 
 // Replaces the script and forgets every event and record of an earlier one.

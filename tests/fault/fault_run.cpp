@@ -23,11 +23,12 @@ fault_scene::fault_scene(std::uint32_t width, std::uint32_t height) {
 
 tool_result fault_scene::run(const std::string& output,
                              const std::map<std::string, std::string>& env,
-                             const std::vector<std::string>& wrapper) const {
+                             const std::vector<std::string>& wrapper,
+                             const std::string& script_lines) const {
     return run_tool({.args = {"-d", card_, "-o", output},
                      .env = env,
                      .cwd = dir_.path().string(),
-                     .script = script_,
+                     .script = script_ + script_lines,
                      .wrapper = wrapper,
                      .preloads = {MALLOC_FAULT_PRELOAD},
                      // setpriv may start the tool as a user who cannot read the build tree

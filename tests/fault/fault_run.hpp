@@ -16,9 +16,11 @@ class fault_scene {
     fault_scene(std::uint32_t width, std::uint32_t height);
 
     // env is the tool's environment (SCANOUTSNAP_FAIL_MALLOC names the failing
-    // allocation); wrapper a command to start it under, such as setpriv.
+    // allocation); wrapper a command to start it under, such as setpriv;
+    // script_lines more of the fake's script, such as a failing madvise.
     tool_result run(const std::string& output, const std::map<std::string, std::string>& env = {},
-                    const std::vector<std::string>& wrapper = {}) const;
+                    const std::vector<std::string>& wrapper = {},
+                    const std::string& script_lines = "") const;
 
   private:
     temp_dir dir_;

@@ -84,9 +84,10 @@ class screen_reads {
 };
 
 // After the first attempt mapped its framebuffer: the reads with their checks
-// (after every 64 rows and after the last, none after one that failed), the
-// later attempts while the framebuffer has left the screen, at most five in
-// all, and how the last one ends.
+// (before the first row, after every 64 rows and after the last, none after
+// one that failed; the fake's clock stands still, so no interval is too
+// long), the later attempts while the framebuffer has left the screen, at
+// most five in all, and how the last one ends.
 void expect_attempts(const fuzz_case& c, expected_run& e) {
     screen_reads reads(c.kernel);
     screen_place place = where_found(c.kernel);
@@ -94,7 +95,8 @@ void expect_attempts(const fuzz_case& c, expected_run& e) {
     const fake_kms::framebuffer* current = &*c.kernel.fb;
     for (e.attempts = 1;; ++e.attempts) {
         bool stayed = true;
-        for (std::uint32_t row = 0; row < current->height && stayed; row += 64) {
+        const std::uint64_t checks = 1 + (std::uint64_t{current->height} + 63) / 64;
+        for (std::uint64_t check = 0; check < checks && stayed; ++check) {
             const auto id = reads.at(place);
             stayed = id && *id == current->id;
         }

@@ -2,10 +2,14 @@
 // writes it, and what it prints (nothing).
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "decoded_png.hpp"
+#include "device_setup.hpp"
 #include "pixels.hpp"
 #include "temp_dir.hpp"
 #include "tool_process.hpp"
@@ -52,15 +56,44 @@ TEST_F(Capture, DefaultRunWritesScreenshotPngInTheWorkingDirectorySilently) {
     const auto image = read_png(cwd_ / "screenshot.png");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->rgb, (rgb{255, 128, 64, 0, 0, 0, 255, 255, 255, 1, 2, 3}));
-    EXPECT_EQ(r.events,
-              (lines{"drmGetCap(DRM_CAP_PRIME)", "drmSetClientCap(UNIVERSAL_PLANES, 1)",
-                     "drmModeGetResources", "drmModeGetCrtc(30)", "drmModeFreeCrtc(30)",
-                     "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)", "drmModeFreeResources",
-                     "drmModeGetFB2(45)", "drmPrimeHandleToFD(handle=1, flags=DRM_CLOEXEC)",
-                     "mmap(length=16, PROT_READ, MAP_SHARED, offset=0)",
-                     "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)", "drmModeGetCrtc(31)",
-                     "drmModeFreeCrtc(31)", "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
-                     "munmap(length=16)", "close(dmabuf)", "drmModeFreeFB2(45)", "close(device)"}));
+    lines expected = device_setup_events();
+    expected.insert(
+        expected.end(),
+        {"drmModeGetResources", "drmModeGetCrtc(30)", "drmModeFreeCrtc(30)", "drmModeGetCrtc(31)",
+         "drmModeFreeCrtc(31)", "drmModeFreeResources", "drmModeGetFB2(45)",
+         "drmPrimeHandleToFD(handle=1, flags=DRM_CLOEXEC)",
+         "mmap(length=16, PROT_READ, MAP_SHARED, offset=0)",
+         "ioctl(DMA_BUF_IOCTL_SYNC, START|READ)", "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)",
+         "drmModeGetCrtc(31)", "drmModeFreeCrtc(31)", "ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
+         "munmap(length=16)", "close(dmabuf)", "drmModeFreeFB2(45)", "close(device)"});
+    EXPECT_EQ(r.events, expected);
+}
+
+// A compositor must be able to take the display while a capture runs: root
+// gives up the DRM master the kernel may have made it, before anything else;
+// another user keeps it, since it may need it for the buffer handles.
+TEST_F(Capture, RootGivesUpDrmMasterAtOnceAnotherUserKeepsIt) {
+    const std::string s = script("XR24", {0x00102030}, 1, 4);
+    const tool_result own = run(s);
+    EXPECT_EQ(own.status, 0);
+    ASSERT_FALSE(own.events.empty());
+    EXPECT_EQ(own.events.front() == "drmDropMaster", ::geteuid() == 0);
+    if (::geteuid() != 0) {
+        return;
+    }
+    for (const std::string& path : {dir_.path().string(), card_, buffer_}) {
+        ::chmod(path.c_str(), path == card_ ? 0666 : 0755);  // for user 65534
+    }
+    ::chmod(cwd_.path().c_str(), 0777);
+    const tool_result other = run_tool(
+        {.args = {"-d", card_, "-o", "other.png"},
+         .cwd = cwd_.path().string(),
+         .script = s,
+         .wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
+         .as_another_user = true});
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(std::count(other.events.begin(), other.events.end(), "drmDropMaster"), 0);
+    EXPECT_EQ(other.events.at(0), "drmGetCap(DRM_CAP_PRIME)");
 }
 
 TEST_F(Capture, OutputOptionNamesTheFileAndAnEmptyLastOneMeansTheDefault) {

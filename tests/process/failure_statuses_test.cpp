@@ -3,9 +3,15 @@
 // everything given back in reverse order of acquisition.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
+#include "device_setup.hpp"
 #include "temp_dir.hpp"
 #include "tool_process.hpp"
 
@@ -39,6 +45,13 @@ class Failure : public ::testing::Test {
 
 constexpr char lit[] = "crtc 31 45\n";
 
+// The events of a run that ends at the capability query.
+lines opening_until_capability_query() {
+    lines expected = device_setup_events();
+    expected.back() = "close(device)";
+    return expected;
+}
+
 TEST_F(Failure, DeviceThatCannotBeOpenedIs101) {
     const tool_result missing = run("", {"-d", dir_ / "nope"});
     EXPECT_EQ(missing.status, 101);
@@ -56,7 +69,7 @@ TEST_F(Failure, CapabilityQueryFailureIs101) {
     EXPECT_EQ(r.err,
               "scanoutsnap: drmGetCap(DRM_CAP_PRIME) fehlgeschlagen: Invalid argument "
               "(Treiber unterstützt PRIME nicht)\n");
-    EXPECT_EQ(r.events, (lines{"drmGetCap(DRM_CAP_PRIME)", "close(device)"}));
+    EXPECT_EQ(r.events, opening_until_capability_query());
 }
 
 TEST_F(Failure, DriverWithImportButNoExportIs101) {
@@ -66,7 +79,7 @@ TEST_F(Failure, DriverWithImportButNoExportIs101) {
         EXPECT_EQ(r.err,
                   "scanoutsnap: PRIME-Export nicht unterstützt (DRM_PRIME_CAP_EXPORT). "
                   "Kernel CONFIG_DMA_SHARED_BUFFER=y prüfen.\n");
-        EXPECT_EQ(r.events, (lines{"drmGetCap(DRM_CAP_PRIME)", "close(device)"}));
+        EXPECT_EQ(r.events, opening_until_capability_query());
     }
 }
 
@@ -186,21 +199,93 @@ TEST_F(Failure, UnwritableOutputIs109WithTheOpenError) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
 }
 
-TEST_F(Failure, RealKernelAnswersForNonDrmPaths) {
-    if (sizeof SCANOUTSNAP_EMULATOR > 1) {
-        GTEST_SKIP() << "qemu-user does not pass DRM ioctls on to the kernel";
+// A path that names no DRM device is never opened for reading and writing
+// (opening alone arms a watchdog or blocks on a serial line), yet the run
+// ends as that open, and the capability query on what opened, would end it.
+// Each path runs against the real kernel, whose answers these are, and with
+// the fake and a lit screen, whose log would show a read-write open: none.
+TEST_F(Failure, PathsThatNameNoDrmDeviceEndAsTheirOpenWouldWithoutOne) {
+    const std::string no_prime =
+        "scanoutsnap: drmGetCap(DRM_CAP_PRIME) fehlgeschlagen: Inappropriate ioctl for "
+        "device (Treiber unterstützt PRIME nicht)\n";
+    auto open_line = [](const std::string& path, const char* error) {
+        return "scanoutsnap: open " + path + ": " + error + "\n";
+    };
+    std::filesystem::create_directory(dir_ / "directory");
+    write_file(dir_ / "file", "not a device");
+    write_file(dir_ / "empty", "");
+    write_file(dir_ / "locked", "");
+    ::chmod((dir_ / "locked").c_str(), 0);
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir_ / "socket").c_str());
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::create_symlink("/dev/null", dir_ / "null-link");
+    struct path_case {
+        std::string path;
+        std::string err;
+    };
+    const path_case cases[] = {
+        {dir_ / "nope", open_line(dir_ / "nope", "No such file or directory")},
+        {"", open_line("", "No such file or directory")},
+        {dir_ / "directory", open_line(dir_ / "directory", "Is a directory")},
+        // Root may open a file without permissions.
+        {dir_ / "locked",
+         ::geteuid() == 0 ? no_prime : open_line(dir_ / "locked", "Permission denied")},
+        {dir_ / "socket", open_line(dir_ / "socket", "No such device or address")},
+        {"/dev/null", no_prime},
+        {dir_ / "null-link", no_prime},
+        {dir_ / "file", no_prime},
+        {dir_ / "empty", no_prime},
+        {dir_ / "fifo", no_prime},
+    };
+    const std::string screen =
+        std::string(lit) + "fb id=45 width=1 height=1 pitch=4 format=XR24\nbuffer_size 4\n";
+    for (const path_case& c : cases) {
+        SCOPED_TRACE(c.path);
+        for (const std::string& script : {std::string(), screen}) {
+            const tool_result r =
+                run_tool({.args = {"-d", c.path}, .cwd = cwd_.path().string(), .script = script});
+            EXPECT_EQ(r.status, 101);
+            EXPECT_EQ(r.err, c.err);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.events, lines{}) << "nothing of the fake's is called or opened";
+        }
     }
-    const tool_result not_drm =
-        run_tool({.args = {"-d", "/dev/null"}, .cwd = cwd_.path().string()});
-    EXPECT_EQ(not_drm.status, 101);
-    EXPECT_EQ(not_drm.err,
-              "scanoutsnap: drmGetCap(DRM_CAP_PRIME) fehlgeschlagen: Inappropriate ioctl for "
-              "device (Treiber unterstützt PRIME nicht)\n");
-    const tool_result missing =
-        run_tool({.args = {"-d", "/nonexistent"}, .cwd = cwd_.path().string()});
-    EXPECT_EQ(missing.status, 101);
-    EXPECT_EQ(missing.err, "scanoutsnap: open /nonexistent: No such file or directory\n");
+    ::close(listening);
     EXPECT_TRUE(std::filesystem::is_empty(cwd_.path()));
+
+    // A symbolic link to the device node is followed, and the node opened
+    // for reading and writing as a DRM device is: without becoming the
+    // controlling terminal, and closed on exec.
+    std::filesystem::create_symlink(card_, dir_ / "card-link");
+    const tool_result linked = run_tool(
+        {.args = {"-d", dir_ / "card-link"}, .cwd = cwd_.path().string(), .script = screen});
+    EXPECT_EQ(linked.status, 0);
+    for (const std::string& event : linked.events) {
+        EXPECT_NE(event.rfind("open(", 0), 0u) << event;
+    }
+
+    // A device node the caller may not open for reading and writing fails
+    // as its open does (root is tried as another user).
+    const std::string locked_card = dir_ / "card1";
+    write_file(locked_card, "");
+    ::chmod(locked_card.c_str(), 0);
+    ::chmod(dir_.path().c_str(), 0755);
+    std::vector<std::string> another_user;
+    if (::geteuid() == 0) {
+        another_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    const tool_result refused = run_tool({.args = {"-d", locked_card},
+                                          .cwd = cwd_.path().string(),
+                                          .script = screen,
+                                          .wrapper = another_user,
+                                          .as_another_user = !another_user.empty()});
+    EXPECT_EQ(refused.status, 101);
+    EXPECT_EQ(refused.err, open_line(locked_card, "Permission denied"));
+    EXPECT_EQ(refused.events, lines{});
 }
 
 }  // namespace

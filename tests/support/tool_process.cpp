@@ -1,6 +1,7 @@
 #include "tool_process.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,6 +93,10 @@ tool_result run_tool(const tool_run& run) {
     }
     if (!run.script.empty()) {
         write_file(script_path, run.script);
+        if (run.as_another_user && !run.merge_events_into_stderr) {
+            write_file(log_path, "");
+            ::chmod(log_path.c_str(), 0666);  // the fake appends to it as that user
+        }
         environment.push_back("FAKE_KMS_SCRIPT=" + script_path);
         environment.push_back("FAKE_KMS_LOG=" + log_path);
         std::string preload = "LD_PRELOAD=" + preloads[0];
@@ -130,10 +135,12 @@ tool_result run_tool(const tool_run& run) {
         ::_exit(127);
     }
     int wait_status = 0;
-    ::waitpid(child, &wait_status, 0);
+    rusage usage{};
+    ::wait4(child, &wait_status, 0, &usage);
 
     tool_result result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.peak_rss_kib = usage.ru_maxrss;
     result.out = read_file(out_path);
     result.err = read_file(err_path);
     if (!run.merge_events_into_stderr) {

@@ -27,6 +27,7 @@ struct tool_result {
     std::string out;
     std::string err;
     std::vector<std::string> events;  // the fake's log, one entry per line
+    long peak_rss_kib = 0;            // the process's peak resident memory (getrusage)
 };
 
 tool_result run_tool(const tool_run& run);

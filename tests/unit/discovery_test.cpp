@@ -2,6 +2,7 @@
 
 #include "capture/device.hpp"
 #include "capture/discovery.hpp"
+#include "device_setup.hpp"
 #include "fake_kms.hpp"
 #include "stderr_capture.hpp"
 #include "temp_dir.hpp"
@@ -32,11 +33,8 @@ class Discovery : public ::testing::Test {
         return found.value().fb_id;
     }
 
-    // The events after the capability calls.
-    static events scan_events() {
-        const events& all = fake_kms::events();
-        return events(all.begin() + 2, all.end());
-    }
+    // The events after the device's opening.
+    static events scan_events() { return events_after_setup(fake_kms::events()); }
 
     temp_dir dir_;
     std::string card_ = dir_ / "card0";

@@ -6,6 +6,11 @@
 // to the file named by E2E_IOCTL_TIMES when the tool exits. It changes
 // nothing the tool sees: every call goes on to the C library's ioctl.
 //
+// With E2E_PAUSE_DIR set it also holds the tool, device open, at its first
+// GETRESOURCES (the start of discovery): it creates PAUSE_DIR/holding and
+// waits, up to 30 s, until PAUSE_DIR/go exists, so that another process can
+// act on the device meanwhile.
+//
 // The file is opened when the tool starts, as the tool's user then (root),
 // so that it can be written after the tool has become the sudo caller.
 
@@ -48,6 +53,22 @@ const char* name_of(unsigned long request, const void* argument) {
     }
 }
 
+void pause_at_discovery() {
+    static bool paused = false;
+    const char* dir = std::getenv("E2E_PAUSE_DIR");
+    if (paused || dir == nullptr) {
+        return;
+    }
+    paused = true;
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s/holding", dir);
+    close(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    std::snprintf(path, sizeof path, "%s/go", dir);
+    for (int i = 0; i < 3000 && access(path, F_OK) != 0; ++i) {
+        usleep(10000);
+    }
+}
+
 long long now_ns() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
@@ -80,6 +101,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     static auto* next =
         reinterpret_cast<int (*)(int, unsigned long, void*)>(dlsym(RTLD_NEXT, "ioctl"));
     const char* name = name_of(request, argument);
+    if (request == DRM_IOCTL_MODE_GETRESOURCES) {
+        pause_at_discovery();
+    }
     const int result = next(fd, request, argument);
     if (name != nullptr && count < 4096) {
         events[count++] = {name, now_ns()};

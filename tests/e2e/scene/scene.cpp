@@ -9,7 +9,7 @@
 //       mmap (not through PRIME, unlike the tool; PRIME only as a fallback) and
 //       writes its visible pixels to OUT as a dump (format below).
 //
-//   scene hold [-d DEV] [-p PERIOD_US] LAYOUT READYFILE EXPECTDIR
+//   scene hold [-d DEV] [-p PERIOD_US] [-r] LAYOUT READYFILE EXPECTDIR
 //       Becomes DRM master, creates dumb buffers with known content, adds them
 //       as framebuffers and puts them on screen as LAYOUT says. Writes what it
 //       put on screen to EXPECTDIR/expect.dump (the picture the tool must
@@ -19,8 +19,15 @@
 //       configuration (and exits with status 3). After "ok" it keeps the
 //       device open, holding master, until SIGTERM or SIGINT.
 //       Layouts: xrgb-pitch, two-outputs, second-only, cursor-argb,
-//       rgb565-table, rgb888, the load scenes flips and replace, and the
-//       animation.
+//       rgb565-table, rgb888, off (every CRTC switched off by SETCRTC, no
+//       framebuffer anywhere, no dump), the load scenes flips and replace,
+//       and the animation.
+//
+//       -r: as a display server does when its VT is switched away and back,
+//       gives up master right after opening the device (DROP_MASTER), writes
+//       EXPECTDIR/dropped, waits up to 30 s for EXPECTDIR/regain to appear,
+//       then takes master back with SET_MASTER (refused with EBUSY while
+//       another process is master) and goes on with the layout.
 //
 //       Load scenes keep changing the screen after "ok", at irregular intervals
 //       of a few milliseconds, until SIGTERM; both show only the two pictures
@@ -620,6 +627,12 @@ bool layout_rgb888(int fd, drmModeRes* res, const std::string& dir, failure& fai
     return write_expect(dir, "expect.dump", d);
 }
 
+// off: every CRTC switched off by a mode-set, as a display server does when
+// it powers its outputs down; nothing to dump.
+bool layout_off(int fd, drmModeRes* res, failure& fail) {
+    return disable_all_crtcs(fd, res, fail);
+}
+
 // ---------------------------------------------------------------- load scenes
 
 // A scene that keeps changing the screen: the two pictures, the frame on
@@ -920,7 +933,21 @@ int run_animation(load_scene& s, const sigset_t& set) {
     return 0;
 }
 
-int cmd_hold(const std::string& dev, long period_us, const std::string& layout,
+// -r: master given up at once, and taken back once EXPECTDIR/regain exists.
+void hand_master_over(int fd, const std::string& dir) {
+    if (drmDropMaster(fd) != 0) {
+        die("DROP_MASTER");
+    }
+    if (!write_text(dir + "/dropped", "")) {
+        die("write " + dir + "/dropped");
+    }
+    const std::string regain = dir + "/regain";
+    for (int i = 0; i < 3000 && access(regain.c_str(), F_OK) != 0; ++i) {
+        usleep(10000);
+    }
+}
+
+int cmd_hold(const std::string& dev, long period_us, bool regain_master, const std::string& layout,
              const std::string& ready, const std::string& dir) {
     // Block the signals that end the hold before anything else, so that one
     // sent early is not lost.
@@ -938,6 +965,9 @@ int cmd_hold(const std::string& dev, long period_us, const std::string& layout,
     bool ok = true;
     static load_scene load;  // static: its buffers stay mapped while the scene runs
     bool loading = false;
+    if (regain_master) {
+        hand_master_over(fd, dir);
+    }
     if (drmIsMaster(fd) == 0 && drmSetMaster(fd) != 0) {
         fail = {"SET_MASTER", errno};
         ok = false;
@@ -961,6 +991,8 @@ int cmd_hold(const std::string& dev, long period_us, const std::string& layout,
             ok = layout_rgb565_table(fd, res, dir, fail);
         } else if (layout == "rgb888") {
             ok = layout_rgb888(fd, res, dir, fail);
+        } else if (layout == "off") {
+            ok = layout_off(fd, res, fail);
         } else if (layout == "flips" || layout == "replace") {
             load.replace = layout == "replace";
             loading = true;
@@ -1109,9 +1141,9 @@ int cmd_prime(const std::string& dev) {
     const bool import = (cap & DRM_PRIME_CAP_IMPORT) != 0;
     const bool exports = (cap & DRM_PRIME_CAP_EXPORT) != 0;
     std::printf("%s\n", import && exports ? "import export"
-                        : import           ? "import"
-                        : exports          ? "export"
-                                           : "none");
+                        : import          ? "import"
+                        : exports         ? "export"
+                                          : "none");
     close(fd);
     return 0;
 }
@@ -1185,7 +1217,7 @@ int cmd_runas(char** argv) {
 int usage() {
     std::fputs(
         "usage: scene dump [-d DEV] OUT\n"
-        "       scene hold [-d DEV] [-p PERIOD_US] LAYOUT READYFILE EXPECTDIR\n"
+        "       scene hold [-d DEV] [-p PERIOD_US] [-r] LAYOUT READYFILE EXPECTDIR\n"
         "       scene prime [-d DEV]\n"
         "       scene planes [-d DEV]\n"
         "       scene runas UID GID PROGRAM [ARG...]\n",
@@ -1223,8 +1255,12 @@ int main(int argc, char** argv) {
     if (cmd == "prime" && args.empty()) {
         return cmd_prime(dev);
     }
+    const bool regain_master = cmd == "hold" && !args.empty() && args[0] == "-r";
+    if (regain_master) {
+        args.erase(args.begin());
+    }
     if (cmd == "hold" && args.size() == 3) {
-        return cmd_hold(dev, period_us, args[0], args[1], args[2]);
+        return cmd_hold(dev, period_us, regain_master, args[0], args[1], args[2]);
     }
     return usage();
 }
