@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building the tool and its host tests needs on Debian 12.
+# Installs what building the tool and its host tests needs on Debian 13 or 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds scanoutsnap and takes a screenshot, on any Debian 12 machine:
+# Builds scanoutsnap and takes a screenshot, on any Debian 13 or 12 machine:
 #   - with a display: runs the tool on the first /dev/dri/card* that has
 #     connectors (or the device given with -d), through sudo when this user
 #     may not read the screen;

@@ -59,7 +59,7 @@ stage "arm64 row converters and row filter chooser use vector loads" bash bench/
 stage "Debian packages for amd64 and arm64" packaging/build-debs.sh
 stage "the packages rebuilt elsewhere, later, without tests are byte-identical" \
     packaging/check-reproducible.sh
-stage "Weston and Xorg under QEMU on x86_64 and arm64, tool from the packages" \
+stage "Weston, Xorg, labwc and cage under QEMU on x86_64 and arm64, tool from the packages" \
     bash tests/e2e/stacks/run.sh --arch x86_64,aarch64
 stage "benchmark smoke run (tiny frames, no peers)" bash bench/run.sh --smoke
 stage "fuzzing the kernel's answers (60 s, libFuzzer with ASan and UBSan)" \
