@@ -11,7 +11,10 @@ namespace {
 // Well under a frame period even on a slow board, and few enough checks to
 // cost nothing beside the copy.
 constexpr std::uint32_t rows_between_checks = 64;
-constexpr int most_attempts = 5;
+// Enough to outlast a burst of load that slows the reads past a frame period
+// (a board whose cores are all busy); cheap, as the attempts between the
+// first and the last stop at the change they see.
+constexpr int most_attempts = 10;
 
 std::uint64_t monotonic_ns() {
     timespec now{};
@@ -77,11 +80,15 @@ std::optional<attempt> capture_again(unique_fd device) {
 
 }  // namespace
 
-bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame) {
+bool read_rows_checking(const mapped_fb& capture, const scanout& found, frame_copy& frame,
+                        after_change then) {
     const std::uint32_t row_bytes = frame.pitch();
     screen_watch watch(capture, found);
     bool stayed = watch.check();  // what happened between discovery and the first row
     for (std::uint32_t y = 0; y < capture.height; ++y) {
+        if (!stayed && then == after_change::stop) {
+            return false;
+        }
         std::memcpy(frame.row(y), capture.pixels + std::uint64_t{y} * capture.pitch, row_bytes);
         if ((y + 1) % rows_between_checks == 0 || y + 1 == capture.height) {
             stayed = watch.check();
@@ -111,8 +118,17 @@ captured_frame read_frame(mapped_fb first, const scanout& found) {
     }
     std::optional<mapped_fb> capture(std::move(first));
     scanout on_screen = found;
+    // Whether every row of the copy holds a read of the screen: then a read
+    // that sees a change can stop there, and the next attempt starts while
+    // most of a frame period is left, instead of after rows already known to
+    // be in doubt. The first read of a copy, and the last attempt's, read on:
+    // a later attempt that fails, or none, leaves their rows to be written.
+    bool copy_filled = false;
     for (int attempts = 1;; ++attempts) {
-        const bool whole = read_rows_checking(*capture, on_screen, frame);
+        const after_change then =
+            copy_filled && attempts < most_attempts ? after_change::stop : after_change::read_on;
+        const bool whole = read_rows_checking(*capture, on_screen, frame, then);
+        copy_filled = true;
         unique_fd device = release_keeping_device(std::move(*capture));
         capture.reset();
         if (whole || attempts == most_attempts) {
@@ -125,6 +141,7 @@ captured_frame read_frame(mapped_fb first, const scanout& found) {
         if (!same_geometry(frame, next->capture)) {
             // One frame's memory at a time: the old copy goes first.
             frame = {};
+            copy_filled = false;
             frame = frame_copy::allocate(next->capture.width, next->capture.height,
                                          next->capture.pixel_format);
             if (!frame) {

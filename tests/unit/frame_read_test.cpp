@@ -44,6 +44,7 @@ struct read_case {
     // The time each read of the CRTC or plane takes, discovery's first.
     std::vector<std::uint32_t> read_ms = {};
     std::vector<fake_kms::meminfo> memory = {};  // at each copy's allocation
+    std::uint32_t under = 0;  // not 0: a read stopped at row 64, whose rows from there on it left
 };
 
 constexpr fake_kms::meminfo plenty{1 << 20, 1 << 20}, none{1 << 20, 0};  // kB
@@ -51,15 +52,23 @@ constexpr fake_kms::meminfo plenty{1 << 20, 1 << 20}, none{1 << 20, 0};  // kB
 const read_case cases[] = {
     {"still screen: one attempt", false, {}, {{45, 4}}, {}, 45},
     {"left before the first row", false, {46}, {{45, 1}, {46, 4}}, {}, 46},
+    // Right after a case that wrote another frame, whose copy's memory the
+    // next one may be given again: the first read reads on to its last row.
+    {"later description fails: the earlier frame",
+     false,
+     {48},
+     {{45, 1}},
+     {"drmModeGetFB2(48)"},
+     45},
     {"left during the read", false, {45, 46}, {{45, 2}, {46, 4}}, {}, 46},
     {"left after the last row", false, {45, 45, 45, 46}, {{45, 4}, {46, 4}}, {}, 46},
     {"left and came back", false, {45, 45, 46, 45}, {{45, 3}, {45, 4}}, {}, 45},
-    {"left on every attempt: five, the last written",
+    {"left on every attempt: ten, the last written",
      false,
-     {46, 46, 47, 47, 45, 45, 46, 46, 47},
-     {{45, 1}, {46, 1}, {47, 1}, {45, 1}, {46, 1}},
+     {46, 46, 47, 47, 45, 45, 46, 46, 47, 47, 45, 45, 46, 46, 47, 47, 45, 45, 46},
+     {{45, 1}, {46, 1}, {47, 1}, {45, 1}, {46, 1}, {47, 1}, {45, 1}, {46, 1}, {47, 1}, {45, 1}},
      {},
-     46},
+     45},
     {"CRTC no longer readable", false, {fake_kms::unreadable, 45}, {{45, 1}, {45, 4}}, {}, 45},
     {"another size on the next attempt", false, {49}, {{45, 1}, {49, 3}}, {}, 49},
     // The first copy freed, no memory to spare for the second: as without
@@ -94,12 +103,6 @@ const read_case cases[] = {
      45,
      60,
      {0, 0, 20}},
-    {"later description fails: the earlier frame",
-     false,
-     {48},
-     {{45, 1}},
-     {"drmModeGetFB2(48)"},
-     45},
     {"later export fails: the earlier frame",
      false,
      {50},
@@ -107,6 +110,25 @@ const read_case cases[] = {
      {"drmModeGetFB2(50)", "drmPrimeHandleToFD(handle=50, flags=DRM_CLOEXEC)",
       "drmModeFreeFB2(50)"},
      45},
+    // A read after the first stops where it sees the change: the next attempt
+    // starts sooner. Its rows below stay those of the read before.
+    {"later read stopped, the next description fails: the rows as last read",
+     false,
+     {46, 46, 46, 48},
+     {{45, 1}, {46, 2}},
+     {"drmModeGetFB2(48)"},
+     46,
+     0,
+     {},
+     {},
+     45},
+    // The first read of a new copy reads on: no row of it has been read yet.
+    {"another size, left before its first row, then the description fails",
+     false,
+     {49, 49, 48},
+     {{45, 1}, {49, 1}},
+     {"drmModeGetFB2(48)"},
+     49},
     {"blanked before the next attempt: the earlier frame",
      false,
      {0},
@@ -196,12 +218,16 @@ events expected_events(const read_case& c) {
     return all;
 }
 
-// The RGB the PNG must hold: the framebuffer's pixels, converted.
-std::vector<std::uint8_t> rgb_of(std::uint32_t fb_id) {
+// The RGB the PNG must hold: the framebuffer's pixels, converted; from row 64
+// on those of `under` when a read stopped there.
+std::vector<std::uint8_t> rgb_of(std::uint32_t fb_id, std::uint32_t under = 0) {
     const std::uint32_t width = fb_id == 49 ? 3 : 2;
-    const std::vector<std::uint8_t> bytes = pixels_of(fb_id, width, fb_id == 49 ? 70 : height);
+    const std::uint32_t rows = fb_id == 49 ? 70 : height;
+    const std::vector<std::uint8_t> top = pixels_of(fb_id, width, rows);
+    const std::vector<std::uint8_t> bottom = pixels_of(under == 0 ? fb_id : under, width, rows);
     std::vector<std::uint8_t> rgb;
-    for (std::size_t at = 0; at < bytes.size(); at += 4) {
+    for (std::size_t at = 0; at < top.size(); at += 4) {
+        const std::vector<std::uint8_t>& bytes = at < std::size_t{64} * width * 4 ? top : bottom;
         rgb.insert(rgb.end(), {bytes[at + 2], bytes[at + 1], bytes[at]});
     }
     return rgb;
@@ -230,7 +256,7 @@ TEST(FrameRead, CapturesAgainWhileTheFramebufferLeavesTheScreen) {
         EXPECT_EQ(err.text(), "");
         EXPECT_EQ(events_after_setup(fake_kms::events()), expected_events(c));
         EXPECT_EQ(fake_kms::live_records(), 0);
-        EXPECT_EQ(read_png(shot)->rgb, rgb_of(c.written));
+        EXPECT_EQ(read_png(shot)->rgb, rgb_of(c.written, c.under));
     }
     out_filename = "screenshot.png";
 }
