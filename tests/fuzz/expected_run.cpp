@@ -87,27 +87,40 @@ class screen_reads {
 // (before the first row, after every 64 rows and after the last, none after
 // one that failed; the fake's clock stands still, so no interval is too
 // long), the later attempts while the framebuffer has left the screen, at
-// most five in all, and how the last one ends.
+// most ten in all, and how the last one ends. A read that is neither the
+// first into its copy nor the last attempt's stops at the check that failed,
+// leaving the rows below as they were read before; each row of the PNG is
+// the framebuffer's it was last read from.
 void expect_attempts(const fuzz_case& c, expected_run& e) {
+    constexpr int most_attempts = 10;
     screen_reads reads(c.kernel);
     screen_place place = where_found(c.kernel);
     reads.at(place);  // discovery's read
     const fake_kms::framebuffer* current = &*c.kernel.fb;
+    e.row_fbs.assign(current->height, 0);
+    bool filled = false;  // every row of the copy read
     for (e.attempts = 1;; ++e.attempts) {
-        bool stayed = true;
+        const bool may_stop = filled && e.attempts < most_attempts;
         const std::uint64_t checks = 1 + (std::uint64_t{current->height} + 63) / 64;
+        std::uint64_t rows = current->height;
+        bool stayed = true;
         for (std::uint64_t check = 0; check < checks && stayed; ++check) {
             const auto id = reads.at(place);
             stayed = id && *id == current->id;
+            if (!stayed && may_stop) {
+                rows = std::min<std::uint64_t>(rows, 64 * check);
+            }
         }
+        std::fill_n(e.row_fbs.begin(), rows, current->id);
+        filled = true;
         e.written_fb = current->id;
         e.last_events = {"ioctl(DMA_BUF_IOCTL_SYNC, END|READ)",
                          "munmap(length=" + std::to_string(mapped_length(*current)) + ")",
                          "close(dmabuf)", fb_freed(current->id), "close(device)"};
-        if (stayed || e.attempts == 5) {
+        if (stayed || e.attempts == most_attempts) {
             return;
         }
-        // Another attempt; one that fails keeps the frame read, silently.
+        // Another attempt; one that fails keeps the rows read, silently.
         const auto [found, id] = reads.discover();
         if (found.where == screen_place::kind::none) {
             e.last_events = {"drmModeFreeResources", "close(device)"};
@@ -122,6 +135,12 @@ void expect_attempts(const fuzz_case& c, expected_run& e) {
             next.fb->export_errno != 0) {
             e.last_events = {fb_freed(id), "close(device)"};
             return;
+        }
+        if (next.fb->width != current->width || next.fb->height != current->height ||
+            next.fb->pixel_format != current->pixel_format) {
+            // A copy of its own, none of its rows read yet.
+            e.row_fbs.assign(next.fb->height, 0);
+            filled = false;
         }
         place = found;
         current = next.fb;

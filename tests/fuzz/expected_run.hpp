@@ -33,7 +33,8 @@ struct expected_run {
     std::vector<std::string> last_events;  // the fake's log must end with these
     std::vector<id_pair> switch_requests;  // asked of the identity switch
     std::vector<id_pair> chown_requests;   // asked of the hand-over, for the output path
-    std::uint32_t written_fb = 0;          // the framebuffer whose frame is written
+    std::uint32_t written_fb = 0;          // the framebuffer last read: the PNG's size
+    std::vector<std::uint32_t> row_fbs;    // per row, the framebuffer it was last read from
     int attempts = 0;                      // at the capture, the first included
 };
 
