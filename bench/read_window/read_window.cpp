@@ -79,7 +79,8 @@ timings measure(const std::string& card, std::uint32_t width, std::uint32_t heig
     const scanout found{45, scanout_place::crtc, 31};
     for (int run = 0; run < runs; ++run) {
         outcome<mapped_fb> first = capture();
-        reads.push_back(milliseconds([&] { read_rows_checking(first.value(), found, frame, after_change::read_on); }));
+        reads.push_back(milliseconds(
+            [&] { read_rows_checking(first.value(), found, frame, after_change::read_on); }));
         release_mapped_fb(std::move(first.value()));
         outcome<mapped_fb> second = capture();
         copies.push_back(

@@ -93,6 +93,7 @@ class screen_reads {
 // the framebuffer's it was last read from.
 void expect_attempts(const fuzz_case& c, expected_run& e) {
     constexpr int most_attempts = 10;
+    constexpr std::uint64_t rows_between_checks = 64;
     screen_reads reads(c.kernel);
     screen_place place = where_found(c.kernel);
     reads.at(place);  // discovery's read
@@ -101,14 +102,15 @@ void expect_attempts(const fuzz_case& c, expected_run& e) {
     bool filled = false;  // every row of the copy read
     for (e.attempts = 1;; ++e.attempts) {
         const bool may_stop = filled && e.attempts < most_attempts;
-        const std::uint64_t checks = 1 + (std::uint64_t{current->height} + 63) / 64;
+        const std::uint64_t checks =
+            1 + (std::uint64_t{current->height} + rows_between_checks - 1) / rows_between_checks;
         std::uint64_t rows = current->height;
         bool stayed = true;
         for (std::uint64_t check = 0; check < checks && stayed; ++check) {
             const auto id = reads.at(place);
             stayed = id && *id == current->id;
             if (!stayed && may_stop) {
-                rows = std::min<std::uint64_t>(rows, 64 * check);
+                rows = std::min<std::uint64_t>(rows, rows_between_checks * check);
             }
         }
         std::fill_n(e.row_fbs.begin(), rows, current->id);
